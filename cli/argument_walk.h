@@ -1,0 +1,7 @@
+// The walk over the command line: every argument that is not a directory is one file; a directory
+// stands for the regular files directly inside it.
+#pragma once
+
+// Hands every file named by the arguments to the per-file report, in command-line order. With no
+// argument the current directory is walked. Always returns 0.
+int WalkArguments(int argc, char** argv);

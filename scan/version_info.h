@@ -1,0 +1,76 @@
+// The two version record formats as they lie in the record buffer, the scan statuses, and the two
+// values shared with the report: the byte order of the record last found and whether a new-format
+// report has been printed for the current file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "zeblix/version_block.h"
+
+// The record buffer holds one record of either format; it is sized for the larger.
+inline constexpr std::size_t kRecordBufferSize = zeblix::kBlockSize;
+
+// New-format record: the parsed block, each field at its full-width block offset with zero bytes
+// after it; the eyecatcher and delimiter slots are zero.
+struct VersionInfo_V6 {
+  static constexpr std::size_t kSize = zeblix::kBlockSize;
+  static constexpr zeblix::FieldSlot InternalId = zeblix::kInternalIdSlot;
+  static constexpr zeblix::FieldSlot Company = zeblix::kCompanySlot;
+  static constexpr zeblix::FieldSlot Description = zeblix::kDescriptionSlot;
+  static constexpr zeblix::FieldSlot ProductVersion = zeblix::kProductVersionSlot;
+  static constexpr zeblix::FieldSlot InternalName = zeblix::kInternalNameSlot;
+  static constexpr zeblix::FieldSlot CopyRight = zeblix::kCopyRightSlot;
+  static constexpr zeblix::FieldSlot ProductName = zeblix::kProductNameSlot;
+  static constexpr zeblix::FieldSlot BuildNumber = zeblix::kBuildNumberSlot;
+  static constexpr zeblix::FieldSlot PatchLevel = zeblix::kPatchLevelSlot;
+  static constexpr zeblix::FieldSlot ReleaseMask = zeblix::kReleaseMaskSlot;
+  static constexpr zeblix::FieldSlot FileOS = zeblix::kFileOsSlot;
+  static constexpr zeblix::FieldSlot FileType = zeblix::kFileTypeSlot;
+};
+
+// Old-format record, 392 bytes, the same in the file and in memory. Numbers are in the writer's
+// byte order; text fields end at a NUL, a dollar sign or their width.
+struct VersionInfo_V5 {
+  static constexpr std::size_t kSize = 392;
+  static constexpr zeblix::FieldSlot VersionID{0, 4};
+  static constexpr zeblix::FieldSlot Company{4, 40};
+  static constexpr zeblix::FieldSlot Description{44, 80};
+  static constexpr zeblix::FieldSlot ProductVersion{124, 20};
+  static constexpr zeblix::FieldSlot InternalName{144, 80};
+  static constexpr zeblix::FieldSlot CopyRight{224, 80};
+  static constexpr zeblix::FieldSlot ProductName{304, 80};
+  static constexpr zeblix::FieldSlot PatchLevel{384, 2};
+  static constexpr zeblix::FieldSlot ReleaseMask{386, 2};
+  static constexpr zeblix::FieldSlot FileOS{388, 2};
+  static constexpr zeblix::FieldSlot FileType{390, 2};
+  // The magic, found in either byte order.
+  static constexpr std::uint32_t kMagic = 0xDD11AACC;
+  static constexpr std::uint32_t kMagicReversed = 0xCCAA11DD;
+  // A release mask above this, read in this machine's order, marks a foreign record.
+  static constexpr std::uint16_t kMaxNativeReleaseMask = 100;
+};
+static_assert(VersionInfo_V5::FileType.offset + VersionInfo_V5::FileType.width ==
+              VersionInfo_V5::kSize);
+static_assert(VersionInfo_V5::kSize <= kRecordBufferSize);
+
+// What one call of the block scanner found.
+enum ScanStatus : std::int16_t {
+  kScanUnreadable = -1,     // the file cannot be opened, or an old record cannot be read whole
+  kScanNothing = 0,         // end of file: no block, no old record
+  kScanFoundV6 = 1,         // a new-format record is in the buffer
+  kScanFoundV5 = 2,         // an old-format record is in the buffer
+  kScanEndAfterReport = 99  // end of file after a new-format report for this file
+};
+
+// Byte order of the record last accepted: 0 none yet, then one of these. Never reset between
+// files.
+inline constexpr std::int32_t kSameByteOrder = 1;
+inline constexpr std::int32_t kForeignByteOrder = 2;
+extern std::int32_t SavedVersionID;
+
+// 1 once a new-format report was printed for the current file; ends the scan at end of file.
+extern std::int32_t LoopBreak;
+
+// Cuts a text field at its first dollar sign within width bytes, even one after a NUL byte.
+void Zap(std::uint8_t* field, std::size_t width);

@@ -1,0 +1,35 @@
+// Runs the built zeblix as a child process and captures what it writes.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int exit_status = -1;  // -1 when the child did not exit normally
+};
+
+// Runs the utility in directory `cwd` with `args`; SVRLOG is set to `svrlog`, or removed from the
+// environment when it has no value. Standard input is /dev/null unless `input_file` names a file.
+RunResult RunZeblix(const std::vector<std::string>& args, const std::optional<std::string>& svrlog,
+                    const std::string& cwd = ".", const std::string& input_file = "/dev/null");
+
+// The whole content of a file, or an empty string when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& bytes);
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class ScopedTempDir {
+ public:
+  ScopedTempDir();
+  ~ScopedTempDir();
+  ScopedTempDir(const ScopedTempDir&) = delete;
+  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
