@@ -21,7 +21,8 @@ std::uint64_t svr_parse_logint(const char* text);
 
 // True when a message with this mask would be written under the given SVRLOG value.
 constexpr bool svr_mask_selected(std::uint32_t mask, std::uint64_t logint) {
-  return (mask & logint & kLogLevelMask) != 0 && (mask & logint & ~std::uint64_t{kLogLevelMask}) != 0;
+  return (mask & logint & kLogLevelMask) != 0 &&
+         (mask & logint & ~std::uint64_t{kLogLevelMask}) != 0;
 }
 
 // Reads SVRLOG (once) and writes the enabling line when it is set.

@@ -50,7 +50,8 @@ void TraceFieldValue(std::size_t index, const std::uint8_t* record) {
               TextField(record, V6::ProductVersion));
       return;
     case 4:
-      svr_log(kConvertTrace, kConvertName, "InternalName: %s\n", TextField(record, V6::InternalName));
+      svr_log(kConvertTrace, kConvertName, "InternalName: %s\n",
+              TextField(record, V6::InternalName));
       return;
     case 5:
       svr_log(kConvertTrace, kConvertName, "CopyRight: %s\n", TextField(record, V6::CopyRight));
@@ -95,12 +96,14 @@ const std::uint8_t* FindDelim(const std::uint8_t* start, const char* delimiter,
   std::int32_t scanned = 0;
   for (const std::uint8_t* p = start;; ++p) {
     const auto byte = static_cast<unsigned char>(*p);
-    if (trace_bytes && byte != 0) svr_log(kFindDelimByteTrace, kFindDelimName, "Check char: %c\n", byte);
+    if (trace_bytes && byte != 0)
+      svr_log(kFindDelimByteTrace, kFindDelimName, "Check char: %c\n", byte);
     if (byte == static_cast<unsigned char>(delimiter[matched])) {
       ++matched;
       svr_log(kFindDelimTrace, kFindDelimName, "Char %c (%X)\n", byte, byte);
     } else {
-      if (trace_bytes) svr_log(kFindDelimByteTrace, kFindDelimName, "Does not match the Delimiter\n");
+      if (trace_bytes)
+        svr_log(kFindDelimByteTrace, kFindDelimName, "Does not match the Delimiter\n");
       matched = (byte == static_cast<unsigned char>(delimiter[0])) ? 1 : 0;
     }
     if (trace_bytes) svr_log(kFindDelimByteTrace, kFindDelimName, "i: %d\n", matched);

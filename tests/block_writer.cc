@@ -16,12 +16,22 @@ std::string Padded(std::string text, std::size_t width) {
 
 }  // namespace
 
-Order NativeOrder() { return std::endian::native == std::endian::little ? Order::kLittle : Order::kBig; }
-Order ForeignOrder() { return NativeOrder() == Order::kLittle ? Order::kBig : Order::kLittle; }
+Order NativeOrder() {
+  return std::endian::native == std::endian::little ? Order::kLittle : Order::kBig;
+}
+Order ForeignOrder() {
+  return NativeOrder() == Order::kLittle ? Order::kBig : Order::kLittle;
+}
 
-std::string EyeCatcher() { return std::string("QuorvantisXZEBLIXzeblixXQuorvantis61100") + '\0'; }
-std::string DelimiterText() { return "ZEBLIXQuorvantisXZEBLIXzeblixQuorvantis"; }
-std::string Delimiter() { return DelimiterText() + '\0'; }
+std::string EyeCatcher() {
+  return std::string("QuorvantisXZEBLIXzeblixXQuorvantis61100") + '\0';
+}
+std::string DelimiterText() {
+  return "ZEBLIXQuorvantisXZEBLIXzeblixQuorvantis";
+}
+std::string Delimiter() {
+  return DelimiterText() + '\0';
+}
 
 std::string Number16(std::uint16_t value, Order order) {
   const char low = static_cast<char>(value & 0xFF);
@@ -37,10 +47,18 @@ std::string Number32(std::uint32_t value, Order order) {
 }
 
 std::vector<std::string> RawFields(const BlockFields& f, Order order) {
-  return {Number32(f.internal_id, order), f.company,     f.description,
-          f.product_version,              f.internal_name, f.copyright,
-          f.product_name,                 f.build_number,  Number16(f.patch_level, order),
-          Number16(f.release_mask, order), Number16(f.file_os, order), Number16(f.file_type, order)};
+  return {Number32(f.internal_id, order),
+          f.company,
+          f.description,
+          f.product_version,
+          f.internal_name,
+          f.copyright,
+          f.product_name,
+          f.build_number,
+          Number16(f.patch_level, order),
+          Number16(f.release_mask, order),
+          Number16(f.file_os, order),
+          Number16(f.file_type, order)};
 }
 
 std::string FullWidthBlock(const BlockFields& fields, Order order) {
@@ -70,6 +88,8 @@ std::string OldRecord(const OldFields& f, Order order) {
   return record;
 }
 
-std::string Filler(std::size_t size, char byte) { return std::string(size, byte); }
+std::string Filler(std::size_t size, char byte) {
+  return std::string(size, byte);
+}
 
 }  // namespace testdata

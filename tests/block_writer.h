@@ -15,9 +15,9 @@ enum class Order { kLittle, kBig };
 Order NativeOrder();
 Order ForeignOrder();
 
-std::string EyeCatcher();      // 40 bytes, NUL included
-std::string DelimiterText();   // 39 characters
-std::string Delimiter();       // 40 bytes, NUL included
+std::string EyeCatcher();     // 40 bytes, NUL included
+std::string DelimiterText();  // 39 characters
+std::string Delimiter();      // 40 bytes, NUL included
 std::string Number16(std::uint16_t value, Order order);
 std::string Number32(std::uint32_t value, Order order);
 

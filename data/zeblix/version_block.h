@@ -72,9 +72,9 @@ inline constexpr FieldSlot kFileTypeSlot{1202, 2};
 
 // The twelve fields in block order.
 inline constexpr std::array<FieldSlot, 12> kFieldSlots = {
-    kInternalIdSlot,  kCompanySlot,     kDescriptionSlot, kProductVersionSlot,
-    kInternalNameSlot, kCopyRightSlot,  kProductNameSlot, kBuildNumberSlot,
-    kPatchLevelSlot,  kReleaseMaskSlot, kFileOsSlot,      kFileTypeSlot};
+    kInternalIdSlot,   kCompanySlot,     kDescriptionSlot, kProductVersionSlot,
+    kInternalNameSlot, kCopyRightSlot,   kProductNameSlot, kBuildNumberSlot,
+    kPatchLevelSlot,   kReleaseMaskSlot, kFileOsSlot,      kFileTypeSlot};
 
 // Each field starts one delimiter after the end of the field before it, and the last delimiter
 // ends the block.
@@ -216,7 +216,8 @@ void field_text_hides_its_closing_delimiter();
 
 // The reader's delimiter search: a plain left-to-right match whose restart only looks at the byte
 // that broke the match. Returns where the delimiter closing the field was found, or -1.
-consteval long FindClosingDelimiter(const VersionBlock& block, std::size_t start, std::size_t width) {
+consteval long FindClosingDelimiter(const VersionBlock& block, std::size_t start,
+                                    std::size_t width) {
   const std::size_t length = kDelimiterText.size();
   std::size_t matched = 0;
   for (std::size_t scanned = 0; scanned < width + length; ++scanned) {
@@ -231,7 +232,8 @@ consteval long FindClosingDelimiter(const VersionBlock& block, std::size_t start
   return -1;
 }
 
-consteval void PlaceText(VersionBlock& block, FieldSlot slot, std::string_view text, bool cut_at_dollar) {
+consteval void PlaceText(VersionBlock& block, FieldSlot slot, std::string_view text,
+                         bool cut_at_dollar) {
   if (text.size() > slot.width) field_text_is_longer_than_its_field();
   if (text.find(kDelimiterText) != std::string_view::npos) field_text_holds_the_delimiter_text();
   if (cut_at_dollar && text.find('$') != std::string_view::npos) field_text_holds_a_dollar_sign();
