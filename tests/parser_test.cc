@@ -69,6 +69,7 @@ TEST(ConvertStructure, TakesEachFieldUpToItsDelimiter) {
     std::string bytes;
     bool parses;
   };
+  // clang-format off (clang-format 14 crashes aligning this table)
   const Case cases[] = {
       {"short company", kCompany, "Short", true},
       {"company of full width", kCompany, std::string(40, 'C'), true},
@@ -81,6 +82,7 @@ TEST(ConvertStructure, TakesEachFieldUpToItsDelimiter) {
       {"one-byte patch level", kPatchLevel, std::string(1, '\x05'), true},
       {"three-byte patch level", kPatchLevel, "abc", false},
   };
+  // clang-format on
   for (const Case& c : cases) {
     std::vector<std::string> raw = NativeRawFields();
     raw[c.field] = c.bytes;
