@@ -14,7 +14,9 @@ const std::string kEnabled = "ZEBLIX logging enabled: SVRLOG = 0x00000102\n";
 const std::string kOpen = "main(): {\n";
 const std::string kClose = "main(): returning 0\nmain(): }\n";
 
-std::string Line(const std::string& text) { return "main(): " + text + "\n"; }
+std::string Line(const std::string& text) {
+  return "main(): " + text + "\n";
+}
 
 std::string ArgumentHeader(int index, const std::string& argument) {
   return Line("Loop index " + std::to_string(index)) + Line("Processing Argument " + argument) +
@@ -24,7 +26,8 @@ std::string ArgumentHeader(int index, const std::string& argument) {
 
 std::string SingleFile(int index, const std::string& argument) {
   return ArgumentHeader(index, argument) + Line("path (" + argument + ") is file") +
-         Line("Finished File mask (" + argument + ")") + Line("Load single file (" + argument + ")");
+         Line("Finished File mask (" + argument + ")") +
+         Line("Load single file (" + argument + ")");
 }
 
 // The entry lines in the order the system lists the directory; `regular` names the entries that
@@ -37,7 +40,8 @@ std::string EntryLines(const std::string& directory, const std::string& prefix,
     const std::string full = prefix + entry->d_name;
     lines += Line("reading dir entry ...") + Line("Filename and path (" + full + ")");
     for (const std::string& name : regular) {
-      if (name == entry->d_name) lines += Line(" (" + full + ") is regular file") + Line("processing file " + full);
+      if (name == entry->d_name)
+        lines += Line(" (" + full + ") is regular file") + Line("processing file " + full);
     }
   }
   closedir(dir);
@@ -78,13 +82,15 @@ TEST_F(WalkTrace, NoArgumentWalksTheCurrentDirectory) {
 }
 
 TEST_F(WalkTrace, FileWithoutDirectoryPartIsHandedOnAsTyped) {
-  ExpectTrace({"a.bin", "100%s%n.bin"}, tmp_ / "d", SingleFile(0, "a.bin") + SingleFile(1, "100%s%n.bin"));
+  ExpectTrace({"a.bin", "100%s%n.bin"}, tmp_ / "d",
+              SingleFile(0, "a.bin") + SingleFile(1, "100%s%n.bin"));
 }
 
 TEST_F(WalkTrace, DirectoryWithAndWithoutTrailingSlash) {
   const std::string without = ArgumentHeader(0, "d") + Line("path (d) is directory") +
                               Line(" File mask(d/.) ") + Line(" path mask(d/) ") +
-                              Line("Finished File mask (d/.)") + EntryLines(tmp_ / "d", "d/", regular_);
+                              Line("Finished File mask (d/.)") +
+                              EntryLines(tmp_ / "d", "d/", regular_);
   const std::string with = ArgumentHeader(1, "d/") + Line("path (d/) is directory") +
                            Line(" File mask(d//.) ") + Line("Finished File mask (d//.)") +
                            EntryLines(tmp_ / "d", "d/", regular_);
@@ -92,13 +98,14 @@ TEST_F(WalkTrace, DirectoryWithAndWithoutTrailingSlash) {
 }
 
 TEST_F(WalkTrace, PathsThatCannotBeExaminedAreNarrowedAndPassedOver) {
-  const std::string body =
-      ArgumentHeader(0, "nope") + Line("Can not stat file (nope)") + Line("Finished File mask (nope)") +
-      ArgumentHeader(1, "gone/") + Line("Can not stat file (gone/)") + Line("File mask (gone/.)") +
-      Line("Finished File mask (gone/.)") + ArgumentHeader(2, "d/nope") +
-      Line("Can not stat file (d/nope)") + Line("Finished File mask (d/nope)") +
-      ArgumentHeader(3, "d/dangling") + Line("Can not stat file (d/dangling)") +
-      Line("Finished File mask (d/dangling)");
+  const std::string body = ArgumentHeader(0, "nope") + Line("Can not stat file (nope)") +
+                           Line("Finished File mask (nope)") + ArgumentHeader(1, "gone/") +
+                           Line("Can not stat file (gone/)") + Line("File mask (gone/.)") +
+                           Line("Finished File mask (gone/.)") + ArgumentHeader(2, "d/nope") +
+                           Line("Can not stat file (d/nope)") +
+                           Line("Finished File mask (d/nope)") + ArgumentHeader(3, "d/dangling") +
+                           Line("Can not stat file (d/dangling)") +
+                           Line("Finished File mask (d/dangling)");
   ExpectTrace({"nope", "gone/", "d/nope", "d/dangling"}, tmp_.path(), body);
 }
 
