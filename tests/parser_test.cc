@@ -69,7 +69,8 @@ TEST(ConvertStructure, TakesEachFieldUpToItsDelimiter) {
     std::string bytes;
     bool parses;
   };
-  // clang-format off (clang-format 14 crashes aligning this table)
+  // clang-format 14 crashes aligning this table.
+  // clang-format off
   const Case cases[] = {
       {"short company", kCompany, "Short", true},
       {"company of full width", kCompany, std::string(40, 'C'), true},
@@ -95,8 +96,9 @@ TEST(ConvertStructure, TakesEachFieldUpToItsDelimiter) {
       continue;
     }
     const zeblix::FieldSlot slot = zeblix::kFieldSlots[c.field];
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer.data() + slot.offset), c.bytes.size()),
-              c.bytes)
+    EXPECT_EQ(
+        std::string(reinterpret_cast<const char*>(buffer.data() + slot.offset), c.bytes.size()),
+        c.bytes)
         << c.name;
     for (std::size_t i = c.bytes.size(); i < slot.width; ++i) {
       EXPECT_EQ(buffer[slot.offset + i], 0) << c.name << " byte " << i;
@@ -142,7 +144,8 @@ TEST(ConvertStructure, NeverLooksPastOffset1242) {
 }
 
 TEST(FindDelim, FindsTheFirstDelimiterWithinTheLimit) {
-  // clang-format off (clang-format 14 crashes aligning this table)
+  // clang-format 14 crashes aligning this table.
+  // clang-format off
   const struct {
     const char* name;
     std::string bytes;
