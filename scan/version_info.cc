@@ -17,3 +17,7 @@ void Zap(std::uint8_t* field, std::size_t width) {
   svr_log(kZapTrace, "Zap()", "returning void\n");
   svr_log(kZapTrace, "Zap()", "}\n");
 }
+
+void ZapTextFields(std::uint8_t* record, const ZappedFields& fields) {
+  for (const zeblix::FieldSlot slot : fields) Zap(record + slot.offset, slot.width);
+}

@@ -3,6 +3,7 @@
 // report has been printed for the current file.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -74,3 +75,13 @@ extern std::int32_t LoopBreak;
 
 // Cuts a text field at its first dollar sign within width bytes, even one after a NUL byte.
 void Zap(std::uint8_t* field, std::size_t width);
+
+// The six text fields cut at a dollar sign when a record is accepted; BuildNumber is not one.
+using ZappedFields = std::array<zeblix::FieldSlot, 6>;
+inline constexpr ZappedFields kZappedFieldsV6 = {
+    VersionInfo_V6::Company,      VersionInfo_V6::Description, VersionInfo_V6::ProductVersion,
+    VersionInfo_V6::InternalName, VersionInfo_V6::CopyRight,   VersionInfo_V6::ProductName};
+inline constexpr ZappedFields kZappedFieldsV5 = {
+    VersionInfo_V5::Company,      VersionInfo_V5::Description, VersionInfo_V5::ProductVersion,
+    VersionInfo_V5::InternalName, VersionInfo_V5::CopyRight,   VersionInfo_V5::ProductName};
+void ZapTextFields(std::uint8_t* record, const ZappedFields& fields);
