@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -26,8 +27,11 @@ std::string MakeCaptureFile(const char* tag) {
 
 }  // namespace
 
-RunResult RunZeblix(const std::vector<std::string>& args, const std::optional<std::string>& svrlog,
-                    const std::string& cwd, const std::string& input_file) {
+namespace {
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::optional<std::string>& svrlog, const std::string& cwd,
+                     const std::string& input_file) {
   const std::string out_name = MakeCaptureFile("out");
   const std::string err_name = MakeCaptureFile("err");
   const pid_t child = fork();
@@ -44,10 +48,10 @@ RunResult RunZeblix(const std::vector<std::string>& args, const std::optional<st
     } else {
       unsetenv("SVRLOG");
     }
-    std::vector<char*> argv;
-    std::string program = ZEBLIX_BINARY;
-    argv.push_back(program.data());
+    setenv("ZEBLIX", ZEBLIX_BINARY, 1);
     std::vector<std::string> copies = args;
+    copies.insert(copies.begin(), program);
+    std::vector<char*> argv;
     for (std::string& arg : copies) argv.push_back(arg.data());
     argv.push_back(nullptr);
     execv(program.c_str(), argv.data());
@@ -63,6 +67,18 @@ RunResult RunZeblix(const std::vector<std::string>& args, const std::optional<st
   std::remove(out_name.c_str());
   std::remove(err_name.c_str());
   return result;
+}
+
+}  // namespace
+
+RunResult RunZeblix(const std::vector<std::string>& args, const std::optional<std::string>& svrlog,
+                    const std::string& cwd, const std::string& input_file) {
+  return RunProgram(ZEBLIX_BINARY, args, svrlog, cwd, input_file);
+}
+
+RunResult RunShell(const std::string& command, const std::optional<std::string>& svrlog,
+                   const std::string& cwd) {
+  return RunProgram("/bin/sh", {"-c", command}, svrlog, cwd, "/dev/null");
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -84,4 +100,33 @@ ScopedTempDir::ScopedTempDir() {
 ScopedTempDir::~ScopedTempDir() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+}
+
+namespace {
+
+bool IsAddressLine(const std::string& line) {
+  constexpr std::size_t kDigits = 8;
+  for (const std::string prefix : {"FindDelim(): returning 0x", "XlatOS(): returning 0x"}) {
+    if (line.size() == prefix.size() + kDigits && line.compare(0, prefix.size(), prefix) == 0 &&
+        line.find_first_not_of("0123456789ABCDEF", prefix.size()) == std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string MaskAddresses(const std::string& trace) {
+  std::string masked;
+  std::size_t start = 0;
+  while (start < trace.size()) {
+    const std::size_t end = std::min(trace.find('\n', start), trace.size());
+    std::string line = trace.substr(start, end - start);
+    if (IsAddressLine(line)) line.replace(line.size() - 8, 8, "????????");
+    masked += line;
+    if (end < trace.size()) masked += '\n';
+    start = end + 1;
+  }
+  return masked;
 }

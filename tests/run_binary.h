@@ -16,6 +16,14 @@ struct RunResult {
 RunResult RunZeblix(const std::vector<std::string>& args, const std::optional<std::string>& svrlog,
                     const std::string& cwd = ".", const std::string& input_file = "/dev/null");
 
+// Runs `command` with /bin/sh in directory `cwd`; ZEBLIX names the built utility there.
+RunResult RunShell(const std::string& command, const std::optional<std::string>& svrlog,
+                   const std::string& cwd);
+
+// The trace with the address in the two lines that print one ("FindDelim(): returning 0x…",
+// "XlatOS(): returning 0x…") replaced by "????????".
+std::string MaskAddresses(const std::string& trace);
+
 // The whole content of a file, or an empty string when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& bytes);
