@@ -1,6 +1,7 @@
-// The sweeps compare each byte and its successor against the wanted pair, 32 (AVX2) or 16 (SSE2)
-// positions at a time; the machine's best kernel is chosen at run time. The last positions of a
-// buffer, whose successor the vector loads cannot reach, go through the portable loop.
+// The sweeps compare each byte and its neighbours against the wanted bytes, 64 (AVX-512BW), 32
+// (AVX2) or 16 (SSE2) positions at a time; the machine's best kernel is chosen once, at run time.
+// The last positions of a buffer, whose neighbours the vector loads cannot reach, go through the
+// portable loops.
 #include "scan/byte_search.h"
 
 #include <cstring>
@@ -11,6 +12,17 @@
 #endif
 
 namespace {
+
+bool IsFirstByte(std::uint8_t byte) {
+  return (byte & static_cast<std::uint8_t>(~kFirstBytesDifference)) == kMagicMiddle;
+}
+
+bool IsScanStop(const std::uint8_t* data, std::size_t at) {
+  if (!IsFirstByte(data[at])) return false;
+  const std::uint8_t next = data[at + 1];
+  return next == kEyeCatchSecond || next == kMagicNeighbour ||
+         (at > 0 && data[at - 1] == kMagicNeighbour);
+}
 
 std::size_t FindPairStartPortable(const std::uint8_t* data, std::size_t size, std::uint8_t first,
                                   std::uint8_t second) {
@@ -35,49 +47,187 @@ std::size_t FindEitherPairPortable(const std::uint8_t* data, std::size_t size, s
   return size;
 }
 
+std::size_t FindScanStopPortable(const std::uint8_t* data, std::size_t from, std::size_t size) {
+  for (std::size_t at = from; at + 1 < size; ++at) {
+    if (IsScanStop(data, at)) return at;
+  }
+  return size - 1;
+}
+
 #ifdef ZEBLIX_X86
 
-// Loads are unaligned: each step reads the block at `at` and the block one byte later.
+// AVX-512BW: a compare yields its 64-bit mask directly, and the second compare of a pair only
+// looks where the first one matched.
+constexpr std::size_t kAvx512Step = 64;
+
+__attribute__((target("avx512bw"))) std::size_t FindPairStartAvx512(const std::uint8_t* data,
+                                                                    std::size_t size,
+                                                                    std::uint8_t first,
+                                                                    std::uint8_t second) {
+  const __m512i want_first = _mm512_set1_epi8(static_cast<char>(first));
+  const __m512i want_second = _mm512_set1_epi8(static_cast<char>(second));
+  std::size_t at = 0;
+  for (; at + kAvx512Step + 1 <= size; at += kAvx512Step) {
+    const __m512i here = _mm512_loadu_si512(data + at);
+    const __m512i next = _mm512_loadu_si512(data + at + 1);
+    const __mmask64 pairs =
+        _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(here, want_first), next, want_second);
+    if (pairs != 0) return at + static_cast<std::size_t>(__builtin_ctzll(pairs));
+  }
+  return at + FindPairStartPortable(data + at, size - at, first, second);
+}
+
+__attribute__((target("avx512bw"))) std::size_t FindEitherPairAvx512(const std::uint8_t* data,
+                                                                     std::size_t size,
+                                                                     std::uint8_t a,
+                                                                     std::uint8_t b) {
+  const __m512i want_a = _mm512_set1_epi8(static_cast<char>(a));
+  const __m512i want_b = _mm512_set1_epi8(static_cast<char>(b));
+  std::size_t at = 0;
+  for (; at + kAvx512Step + 1 <= size; at += kAvx512Step) {
+    const __m512i here = _mm512_loadu_si512(data + at);
+    const __m512i next = _mm512_loadu_si512(data + at + 1);
+    const __mmask64 pairs =
+        _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(here, want_a), next, want_b) |
+        _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(here, want_b), next, want_a);
+    if (pairs != 0) return at + static_cast<std::size_t>(__builtin_ctzll(pairs));
+  }
+  return at + FindEitherPairPortable(data + at, size - at, a, b);
+}
+
+// Stops in one block of 64 positions from `at` (which is at least 1): four compares in all.
+__attribute__((target("avx512bw"))) inline __mmask64 ScanStopsAvx512(const std::uint8_t* at) {
+  const __m512i here = _mm512_loadu_si512(at);
+  const __m512i next = _mm512_loadu_si512(at + 1);
+  const __m512i before = _mm512_loadu_si512(at - 1);
+  const __m512i neighbour = _mm512_set1_epi8(static_cast<char>(kMagicNeighbour));
+  const __mmask64 firsts = _mm512_cmpeq_epi8_mask(
+      _mm512_and_si512(here, _mm512_set1_epi8(static_cast<char>(~kFirstBytesDifference))),
+      _mm512_set1_epi8(static_cast<char>(kMagicMiddle)));
+  return _mm512_mask_cmpeq_epi8_mask(firsts, next,
+                                     _mm512_set1_epi8(static_cast<char>(kEyeCatchSecond))) |
+         _mm512_mask_cmpeq_epi8_mask(firsts, next, neighbour) |
+         _mm512_mask_cmpeq_epi8_mask(firsts, before, neighbour);
+}
+
+__attribute__((target("avx512bw"))) std::size_t FindScanStopAvx512(const std::uint8_t* data,
+                                                                   std::size_t from,
+                                                                   std::size_t size) {
+  std::size_t at = from;
+  if (at == 0) {
+    if (size > 1 && IsScanStop(data, 0)) return 0;
+    at = 1;
+  }
+  // Two blocks a step: one branch for 128 positions.
+  for (; at + 2 * kAvx512Step + 1 <= size; at += 2 * kAvx512Step) {
+    const __mmask64 low = ScanStopsAvx512(data + at);
+    const __mmask64 high = ScanStopsAvx512(data + at + kAvx512Step);
+    if ((low | high) != 0) {
+      return low != 0 ? at + static_cast<std::size_t>(__builtin_ctzll(low))
+                      : at + kAvx512Step + static_cast<std::size_t>(__builtin_ctzll(high));
+    }
+  }
+  return FindScanStopPortable(data, at, size);
+}
+
+// AVX2: 64 positions a step, one load per 32 bytes. Each wanted byte gives a 64-bit mask, and a
+// pair is a bit of the second byte's mask whose left neighbour is set in the first byte's mask;
+// the first byte's top bit is carried to the next step.
+__attribute__((target("avx2"))) inline std::uint64_t Mask64(const std::uint8_t* data,
+                                                            __m256i want) {
+  const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data));
+  const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + 32));
+  const auto low_bits =
+      static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, want)));
+  const auto high_bits =
+      static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, want)));
+  return low_bits | (std::uint64_t{high_bits} << 32);
+}
+
+// Bits where a pair ends: `second` set and `first` set one byte before.
+inline std::uint64_t PairEnds(std::uint64_t first, std::uint64_t second, std::uint64_t carry) {
+  return second & ((first << 1) | carry);
+}
+
+constexpr std::size_t kAvx2Step = 64;
+
 __attribute__((target("avx2"))) std::size_t FindPairStartAvx2(const std::uint8_t* data,
                                                               std::size_t size, std::uint8_t first,
                                                               std::uint8_t second) {
-  constexpr std::size_t kStep = 32;
   const __m256i want_first = _mm256_set1_epi8(static_cast<char>(first));
   const __m256i want_second = _mm256_set1_epi8(static_cast<char>(second));
+  std::uint64_t carry = 0;
   std::size_t at = 0;
-  for (; at + kStep + 1 <= size; at += kStep) {
-    const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at));
-    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at + 1));
-    const __m256i hits =
-        _mm256_and_si256(_mm256_cmpeq_epi8(here, want_first), _mm256_cmpeq_epi8(next, want_second));
-    if (const auto mask = static_cast<unsigned>(_mm256_movemask_epi8(hits)); mask != 0) {
-      return at + static_cast<std::size_t>(__builtin_ctz(mask));
-    }
+  for (; at + kAvx2Step <= size; at += kAvx2Step) {
+    const std::uint64_t firsts = Mask64(data + at, want_first);
+    const std::uint64_t ends = PairEnds(firsts, Mask64(data + at, want_second), carry);
+    if (ends != 0) return at + static_cast<std::size_t>(__builtin_ctzll(ends)) - 1;
+    carry = firsts >> 63;
   }
-  return at + FindPairStartPortable(data + at, size - at, first, second);
+  // A first byte just before the tail may pair with the tail's first byte.
+  const std::size_t from = at - carry;
+  return from + FindPairStartPortable(data + from, size - from, first, second);
 }
 
 __attribute__((target("avx2"))) std::size_t FindEitherPairAvx2(const std::uint8_t* data,
                                                                std::size_t size, std::uint8_t a,
                                                                std::uint8_t b) {
-  constexpr std::size_t kStep = 32;
   const __m256i want_a = _mm256_set1_epi8(static_cast<char>(a));
   const __m256i want_b = _mm256_set1_epi8(static_cast<char>(b));
+  std::uint64_t carry_a = 0;
+  std::uint64_t carry_b = 0;
   std::size_t at = 0;
-  for (; at + kStep + 1 <= size; at += kStep) {
-    const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at));
-    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at + 1));
-    const __m256i forward =
-        _mm256_and_si256(_mm256_cmpeq_epi8(here, want_a), _mm256_cmpeq_epi8(next, want_b));
-    const __m256i backward =
-        _mm256_and_si256(_mm256_cmpeq_epi8(here, want_b), _mm256_cmpeq_epi8(next, want_a));
-    const auto mask =
-        static_cast<unsigned>(_mm256_movemask_epi8(_mm256_or_si256(forward, backward)));
-    if (mask != 0) return at + static_cast<std::size_t>(__builtin_ctz(mask));
+  for (; at + kAvx2Step <= size; at += kAvx2Step) {
+    const std::uint64_t as = Mask64(data + at, want_a);
+    const std::uint64_t bs = Mask64(data + at, want_b);
+    const std::uint64_t ends = PairEnds(as, bs, carry_a) | PairEnds(bs, as, carry_b);
+    if (ends != 0) return at + static_cast<std::size_t>(__builtin_ctzll(ends)) - 1;
+    carry_a = as >> 63;
+    carry_b = bs >> 63;
   }
-  return at + FindEitherPairPortable(data + at, size - at, a, b);
+  const std::size_t from = at - (carry_a | carry_b);
+  return from + FindEitherPairPortable(data + from, size - from, a, b);
 }
 
+__attribute__((target("avx2"))) inline __m256i ScanStopsAvx2(const std::uint8_t* at) {
+  const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+  const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
+  const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at - 1));
+  const __m256i neighbour = _mm256_set1_epi8(static_cast<char>(kMagicNeighbour));
+  const __m256i firsts = _mm256_cmpeq_epi8(
+      _mm256_and_si256(here, _mm256_set1_epi8(static_cast<char>(~kFirstBytesDifference))),
+      _mm256_set1_epi8(static_cast<char>(kMagicMiddle)));
+  const __m256i seconds = _mm256_or_si256(
+      _mm256_or_si256(_mm256_cmpeq_epi8(next, _mm256_set1_epi8(static_cast<char>(kEyeCatchSecond))),
+                      _mm256_cmpeq_epi8(next, neighbour)),
+      _mm256_cmpeq_epi8(before, neighbour));
+  return _mm256_and_si256(firsts, seconds);
+}
+
+__attribute__((target("avx2"))) std::size_t FindScanStopAvx2(const std::uint8_t* data,
+                                                             std::size_t from, std::size_t size) {
+  constexpr std::size_t kBlock = 32;
+  std::size_t at = from;
+  if (at == 0) {
+    if (size > 1 && IsScanStop(data, 0)) return 0;
+    at = 1;
+  }
+  for (; at + 2 * kBlock + 1 <= size; at += 2 * kBlock) {
+    const __m256i low = ScanStopsAvx2(data + at);
+    const __m256i high = ScanStopsAvx2(data + at + kBlock);
+    const __m256i any = _mm256_or_si256(low, high);
+    if (_mm256_testz_si256(any, any) == 0) {
+      const auto low_bits = static_cast<unsigned>(_mm256_movemask_epi8(low));
+      return low_bits != 0 ? at + static_cast<std::size_t>(__builtin_ctz(low_bits))
+                           : at + kBlock +
+                                 static_cast<std::size_t>(__builtin_ctz(
+                                     static_cast<unsigned>(_mm256_movemask_epi8(high))));
+    }
+  }
+  return FindScanStopPortable(data, at, size);
+}
+
+// SSE2, which every x86-64 machine has: 16 positions a step.
 std::size_t FindPairStartSse2(const std::uint8_t* data, std::size_t size, std::uint8_t first,
                               std::uint8_t second) {
   constexpr std::size_t kStep = 16;
@@ -115,38 +265,108 @@ std::size_t FindEitherPairSse2(const std::uint8_t* data, std::size_t size, std::
   return at + FindEitherPairPortable(data + at, size - at, a, b);
 }
 
-bool HasAvx2() {
-  static const bool has_avx2 = __builtin_cpu_supports("avx2");
-  return has_avx2;
+std::size_t FindScanStopSse2(const std::uint8_t* data, std::size_t from, std::size_t size) {
+  constexpr std::size_t kStep = 16;
+  std::size_t at = from;
+  if (at == 0) {
+    if (size > 1 && IsScanStop(data, 0)) return 0;
+    at = 1;
+  }
+  const __m128i neighbour = _mm_set1_epi8(static_cast<char>(kMagicNeighbour));
+  const __m128i second = _mm_set1_epi8(static_cast<char>(kEyeCatchSecond));
+  const __m128i fold = _mm_set1_epi8(static_cast<char>(~kFirstBytesDifference));
+  const __m128i middle = _mm_set1_epi8(static_cast<char>(kMagicMiddle));
+  for (; at + kStep + 1 <= size; at += kStep) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + 1));
+    const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at - 1));
+    const __m128i firsts = _mm_cmpeq_epi8(_mm_and_si128(here, fold), middle);
+    const __m128i seconds =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(next, second), _mm_cmpeq_epi8(next, neighbour)),
+                     _mm_cmpeq_epi8(before, neighbour));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(firsts, seconds)));
+    if (mask != 0) return at + static_cast<std::size_t>(__builtin_ctz(mask));
+  }
+  return FindScanStopPortable(data, at, size);
 }
 
 #endif  // ZEBLIX_X86
 
 }  // namespace
 
-std::size_t FindPairStart(const std::uint8_t* data, std::size_t size, std::uint8_t first,
-                          std::uint8_t second) {
+SweepKernel BestSweepKernel() {
 #ifdef ZEBLIX_X86
-  return HasAvx2() ? FindPairStartAvx2(data, size, first, second)
-                   : FindPairStartSse2(data, size, first, second);
+  static const SweepKernel best = __builtin_cpu_supports("avx512bw") ? SweepKernel::kAvx512
+                                  : __builtin_cpu_supports("avx2")   ? SweepKernel::kAvx2
+                                                                     : SweepKernel::kSse2;
+  return best;
 #else
-  return FindPairStartPortable(data, size, first, second);
+  return SweepKernel::kPortable;
 #endif
+}
+
+bool CanRun(SweepKernel kernel) {
+  return kernel <= BestSweepKernel();
+}
+
+std::size_t FindPairStart(const std::uint8_t* data, std::size_t size, std::uint8_t first,
+                          std::uint8_t second, SweepKernel kernel) {
+  switch (kernel) {
+#ifdef ZEBLIX_X86
+    case SweepKernel::kAvx512:
+      return FindPairStartAvx512(data, size, first, second);
+    case SweepKernel::kAvx2:
+      return FindPairStartAvx2(data, size, first, second);
+    case SweepKernel::kSse2:
+      return FindPairStartSse2(data, size, first, second);
+#endif
+    default:
+      return FindPairStartPortable(data, size, first, second);
+  }
 }
 
 std::size_t FindEitherPair(const std::uint8_t* data, std::size_t size, std::uint8_t a,
-                           std::uint8_t b) {
+                           std::uint8_t b, SweepKernel kernel) {
+  switch (kernel) {
 #ifdef ZEBLIX_X86
-  return HasAvx2() ? FindEitherPairAvx2(data, size, a, b) : FindEitherPairSse2(data, size, a, b);
-#else
-  return FindEitherPairPortable(data, size, a, b);
+    case SweepKernel::kAvx512:
+      return FindEitherPairAvx512(data, size, a, b);
+    case SweepKernel::kAvx2:
+      return FindEitherPairAvx2(data, size, a, b);
+    case SweepKernel::kSse2:
+      return FindEitherPairSse2(data, size, a, b);
 #endif
+    default:
+      return FindEitherPairPortable(data, size, a, b);
+  }
 }
 
-const char* ByteSearchKernelName() {
+std::size_t FindScanStop(const std::uint8_t* data, std::size_t from, std::size_t size,
+                         SweepKernel kernel) {
+  if (size == 0) return 0;
+  switch (kernel) {
 #ifdef ZEBLIX_X86
-  return HasAvx2() ? "avx2" : "sse2";
-#else
-  return "portable";
+    case SweepKernel::kAvx512:
+      return FindScanStopAvx512(data, from, size);
+    case SweepKernel::kAvx2:
+      return FindScanStopAvx2(data, from, size);
+    case SweepKernel::kSse2:
+      return FindScanStopSse2(data, from, size);
 #endif
+    default:
+      return FindScanStopPortable(data, from, size);
+  }
+}
+
+const char* SweepKernelName(SweepKernel kernel) {
+  switch (kernel) {
+    case SweepKernel::kAvx512:
+      return "avx512bw";
+    case SweepKernel::kAvx2:
+      return "avx2";
+    case SweepKernel::kSse2:
+      return "sse2";
+    default:
+      return "portable";
+  }
 }

@@ -9,12 +9,22 @@
 
 #include "scan/magic_watch.h"
 
-FileWindow::FileWindow(std::size_t capacity)
-    : buffer_(new (std::nothrow) std::uint8_t[std::max(capacity, kMinCapacity)]),
-      capacity_(std::max(capacity, kMinCapacity)) {}
+static_assert(FileWindow::kMinReadSize >= 1244 + FileWindow::kKeepBehind);
+
+FileWindow::FileWindow(std::size_t read_size) : read_size_(std::max(read_size, kMinReadSize)) {
+  const std::size_t total = 2 * kCarryRoom + read_size_;
+  storage_.reset(new (std::nothrow) std::uint8_t[total]);
+  if (storage_ == nullptr) return;
+  const auto address = reinterpret_cast<std::uintptr_t>(storage_.get()) + kCarryRoom;
+  piece_ = reinterpret_cast<std::uint8_t*>((address + kCarryRoom - 1) &
+                                           ~(std::uintptr_t{kCarryRoom} - 1));
+  end_ = storage_.get() + total;
+  data_ = piece_;
+}
 
 void FileWindow::Reset(int fd, std::int64_t offset, MagicWatch* watch) {
   fd_ = fd;
+  data_ = piece_;
   base_ = offset;
   head_ = 0;
   size_ = 0;
@@ -23,10 +33,12 @@ void FileWindow::Reset(int fd, std::int64_t offset, MagicWatch* watch) {
 }
 
 bool FileWindow::Refill(std::size_t keep) {
-  keep = std::min(keep, size_);
-  const std::size_t drop = size_ - keep;
-  std::memmove(buffer_.get(), buffer_.get() + drop, keep);
-  base_ += static_cast<std::int64_t>(drop);
+  keep = std::min(std::max(keep, kKeepBehind), size_);
+  LetWatchExamine();
+  std::uint8_t* carried = piece_ - keep;
+  std::memmove(carried, data_ + size_ - keep, keep);
+  base_ += static_cast<std::int64_t>(size_ - keep);
+  data_ = carried;
   size_ = keep;
   head_ = keep;
   return ReadMore() > 0;
@@ -34,13 +46,20 @@ bool FileWindow::Refill(std::size_t keep) {
 
 std::size_t FileWindow::Gather(std::size_t from, std::size_t count) {
   if (size_ - from >= count) return from;
-  std::memmove(buffer_.get(), buffer_.get() + from, size_ - from);
-  base_ += static_cast<std::int64_t>(from);
-  head_ -= std::min(head_, from);
-  size_ -= from;
-  while (size_ < count && ReadMore() > 0) {
+  const std::size_t behind = std::min(from, kKeepBehind);
+  const std::size_t drop = from - behind;
+  if (static_cast<std::size_t>(end_ - data_) < from + count) {
+    LetWatchExamine();
+    std::memmove(storage_.get(), data_ + drop, size_ - drop);
+    data_ = storage_.get();
+    base_ += static_cast<std::int64_t>(drop);
+    size_ -= drop;
+    head_ -= std::min(head_, drop);
+    from = behind;
   }
-  return 0;
+  while (size_ - from < count && ReadMore() > 0) {
+  }
+  return from;
 }
 
 void FileWindow::SkipTo(std::int64_t offset) {
@@ -53,21 +72,32 @@ void FileWindow::SkipTo(std::int64_t offset) {
 void FileWindow::Drain() {
   while (Refill(0)) {
   }
+  if (watch_ != nullptr) {
+    watch_->Examine(data_, base_, size_, base_ + static_cast<std::int64_t>(size_), true);
+  }
+}
+
+// Before bytes are dropped, the watch judges every byte it can.
+void FileWindow::LetWatchExamine() {
+  if (watch_ != nullptr)
+    watch_->Examine(data_, base_, size_, base_ + static_cast<std::int64_t>(size_));
 }
 
 // One read() into the free space. A read error ends the file like its end does.
 std::size_t FileWindow::ReadMore() {
-  if (at_end_) return 0;
+  std::uint8_t* free = data_ + size_;
+  const auto room = static_cast<std::size_t>(end_ - free);
+  if (at_end_ || room == 0) return 0;
   ssize_t got;
   do {
-    got = read(fd_, buffer_.get() + size_, capacity_ - size_);
+    got = read(fd_, free, std::min(room, read_size_));
   } while (got < 0 && errno == EINTR);
   if (got <= 0) {
     at_end_ = true;
     return 0;
   }
   const auto fresh = static_cast<std::size_t>(got);
-  if (watch_ != nullptr) watch_->Feed(buffer_.get() + size_, fresh);
+  if (watch_ != nullptr) watch_->Capture(free, fresh, OffsetAt(size_));
   size_ += fresh;
   return fresh;
 }

@@ -1,7 +1,8 @@
-// A fixed read buffer over one file: bytes are read with read() in large pieces, the unread tail
-// and a few bytes behind the cursor are carried forward on each refill, and every byte keeps its
-// absolute file offset. The file is never read twice: going back, for a rejected candidate block,
-// stays inside the buffer, and each byte read is shown once, in file order, to the magic watch.
+// A fixed read buffer over one file: bytes are read with read() in large pieces, the few bytes
+// still needed (a partial match, the bytes around a possible magic) are carried forward in front
+// of each new piece, and every byte keeps its absolute file offset. The file is never read twice:
+// going back, for a rejected candidate block, stays inside the buffer, and the magic watch
+// examines the bytes before they are dropped.
 #pragma once
 
 #include <cstddef>
@@ -12,25 +13,31 @@ class MagicWatch;
 
 class FileWindow {
  public:
-  // Enough for a whole candidate block plus the partial match carried before it.
-  static constexpr std::size_t kMinCapacity = 2048;
+  // Enough for a whole candidate block plus the bytes carried before it.
+  static constexpr std::size_t kMinReadSize = 2048;
+  // Bytes always kept before the cursor, so that a magic around it can still be judged.
+  static constexpr std::size_t kKeepBehind = 4;
 
-  explicit FileWindow(std::size_t capacity);
-  bool allocated() const { return buffer_ != nullptr; }
+  explicit FileWindow(std::size_t read_size);
+  bool allocated() const { return storage_ != nullptr; }
 
   // Starts reading `fd`, whose position is `offset`, with an empty buffer.
   void Reset(int fd, std::int64_t offset, MagicWatch* watch);
 
-  const std::uint8_t* bytes() const { return buffer_.get(); }
+  // The window: file bytes [base, base + size), and the cursor.
+  const std::uint8_t* bytes() const { return data_; }
   std::size_t head() const { return head_; }
   std::size_t size() const { return size_; }
   void set_head(std::size_t head) { head_ = head; }
+  std::int64_t base() const { return base_; }
   std::int64_t OffsetAt(std::size_t index) const {
     return base_ + static_cast<std::int64_t>(index);
   }
+  // The watch that examines this window's bytes, if any.
+  MagicWatch* watch() const { return watch_; }
 
-  // With every byte read, keeps the last `keep` bytes (a partial match) and reads more after
-  // them. False at the end of the file.
+  // With every byte read, keeps the last `keep` bytes (a partial match, at least kKeepBehind) and
+  // reads the next piece after them. False at the end of the file.
   bool Refill(std::size_t keep);
 
   // Makes `count` bytes from index `from` present, as far as the file holds them, and returns
@@ -40,14 +47,21 @@ class FileWindow {
   // Reads and drops the bytes before `offset`, or up to the end of the file.
   void SkipTo(std::int64_t offset);
 
-  // Reads and drops every byte up to the end of the file.
+  // Reads to the end of the file and lets the watch examine every byte.
   void Drain();
 
  private:
+  void LetWatchExamine();
   std::size_t ReadMore();
 
-  std::unique_ptr<std::uint8_t[]> buffer_;
-  std::size_t capacity_;
+  // Pieces are read to a cache-line boundary, with room in front for the carried bytes.
+  static constexpr std::size_t kCarryRoom = 64;
+
+  std::unique_ptr<std::uint8_t[]> storage_;
+  std::size_t read_size_;
+  std::uint8_t* piece_ = nullptr;  // where each piece is read, aligned
+  std::uint8_t* end_ = nullptr;    // the end of the storage
+  std::uint8_t* data_ = nullptr;   // the window's first byte
   std::size_t head_ = 0;
   std::size_t size_ = 0;
   std::int64_t base_ = 0;

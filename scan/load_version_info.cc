@@ -1,11 +1,9 @@
-// The search for the eyecatcher follows one rule, byte by byte: a byte that matches the next
-// pattern byte extends the match; any other byte ends it, and only that byte is tried again as a
-// new start. So a partial match can run into a real eyecatcher and hide it; that is how blocks
-// have always been found, and the positions reported depend on it.
+// The search for the eyecatcher follows one rule, byte by byte (see eyecatch_search.h), so a
+// partial match can run into a real eyecatcher and hide it; that is how blocks have always been
+// found, and the positions reported depend on it.
 //
 // Two loops follow that rule. The traced one takes every byte in turn and tells each step. The
-// fast one, used when those per-byte lines are off, leaps with a vector sweep to the next place
-// where a match can get past its first byte, and steps one byte at a time only from there.
+// fast one, used when those per-byte lines are off, sweeps whole buffers.
 #include "scan/load_version_info.h"
 
 #include <algorithm>
@@ -14,8 +12,8 @@
 #include <cstring>
 
 #include "log/svr_log.h"
-#include "scan/byte_search.h"
 #include "scan/convert_structure.h"
+#include "scan/eyecatch_search.h"
 #include "scan/scanner_trace.h"
 #include "zeblix/byte_order.h"
 
@@ -23,19 +21,8 @@ using namespace scanner_trace;
 
 namespace {
 
-constexpr std::size_t kPatternSize = zeblix::kEyeCatchSize;
-using Pattern = std::array<std::uint8_t, kPatternSize>;
-
-// The pattern is joined from its two parts at run time, so that the image holds the whole
-// eyecatcher only in the utility's own block.
-Pattern ComposeEyeCatch() {
-  Pattern pattern{};
-  const std::string_view head = zeblix::kEyeCatchHead;
-  const std::string_view tail = zeblix::kEyeCatchTail;
-  std::copy(head.begin(), head.end(), pattern.begin());
-  std::copy(tail.begin(), tail.end(), pattern.begin() + static_cast<std::ptrdiff_t>(head.size()));
-  return pattern;
-}
+constexpr std::size_t kPatternSize = kEyeCatchPatternSize;
+using Pattern = EyeCatchPattern;
 
 enum class SearchEnd { kCandidate, kEndOfFile };
 
@@ -62,38 +49,13 @@ SearchEnd SearchTraced(FileWindow& window, const Pattern& pattern, std::size_t& 
   }
 }
 
-// The same rule without traces. With no partial match past the first byte, no byte before the
-// next "first byte, second byte" pair can start a match that gets further, so the sweep jumps
-// there; a pending first byte is swept again so that the pair it may start is not missed.
+// The same rule without traces, a buffer at a time.
 SearchEnd SearchFast(FileWindow& window, const Pattern& pattern, std::size_t& matched) {
-  const std::uint8_t* bytes = window.bytes();
-  std::size_t head = window.head();
-  std::size_t size = window.size();
   for (;;) {
-    if (head == size) {
-      if (!window.Refill(matched)) return SearchEnd::kEndOfFile;
-      bytes = window.bytes();
-      head = window.head();
-      size = window.size();
-    }
-    if (matched <= 1) {
-      const std::size_t from = head - matched;
-      const std::size_t skip = FindPairStart(bytes + from, size - from, pattern[0], pattern[1]);
-      if (matched == 0 || skip > 0) {
-        head = from + skip;
-        matched = 0;
-        if (head == size) continue;
-      }
-    }
-    const std::uint8_t byte = bytes[head++];
-    if (byte == pattern[matched]) {
-      if (++matched == kPatternSize) {
-        window.set_head(head);
-        return SearchEnd::kCandidate;
-      }
-    } else {
-      matched = (byte == pattern[0]) ? 1 : 0;
-    }
+    if (window.head() == window.size() && !window.Refill(matched)) return SearchEnd::kEndOfFile;
+    window.set_head(SweepForEyeCatch(window.bytes(), window.size(), window.head(), pattern, matched,
+                                     window.watch(), window.base()));
+    if (matched == kPatternSize) return SearchEnd::kCandidate;
   }
 }
 

@@ -24,9 +24,11 @@ bool ScanSession::Begin(const char* path, std::int64_t offset) {
     window_.SkipTo(offset);
     return true;
   }
+  // A later call of a regular file needs no watch: the old format is looked for only when a call
+  // from offset 0 finds no block.
   lseek(fd_, offset, SEEK_SET);
   watch_.Restart(offset);
-  window_.Reset(fd_, offset, &watch_);
+  window_.Reset(fd_, offset, nullptr);
   return true;
 }
 

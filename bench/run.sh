@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# run.sh BUILD_DIR CORPUS_DIR [ROUNDS]: times zeblix on each corpus against the read-only floor,
+# cat and grep, warm, alternating the commands round by round, and prints medians, ratios and
+# zeblix's peak memory. The last line is a one-line summary.
+set -euo pipefail
+[ $# -ge 2 ] || { echo "usage: $0 BUILD_DIR CORPUS_DIR [ROUNDS]" >&2; exit 2; }
+build=$(cd "$1" && pwd) corpus=$(cd "$2" && pwd) rounds=${3:-9}
+zeblix=$build/zeblix floor=$build/bench/zeblix_read_floor
+eyecatcher=QuorvantisXZEBLIXzeblixXQuorvantis61100
+
+# Seconds taken by one run of the command line, output thrown away.
+seconds() {
+  local start end
+  start=$(date +%s%N)
+  "$@" >/dev/null 2>&1 || true
+  end=$(date +%s%N)
+  echo "$(( (end - start) / 1000 ))e-6" | awk '{printf "%.6f\n", $1}'
+}
+
+median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
+
+# time_commands NAME TARGET...: runs every command once a round, in a rotating order.
+declare -A med
+time_commands() {
+  local name=$1; shift
+  local -a targets=("$@") files=("$@")
+  [ -d "${targets[0]}" ] && files=("${targets[0]}"/*)
+  local -A cmds=(
+    [zeblix]="env -u SVRLOG $zeblix ${targets[*]}"
+    [floor]="$floor ${targets[*]}"
+    [cat]="cat ${files[*]}"
+    [grep]="grep -c -a -F $eyecatcher ${files[*]}"
+  )
+  [ "$name" = big-none ] && cmds[zeblix-0x102]="env SVRLOG=0x102 $zeblix ${targets[*]}"
+  local order=("${!cmds[@]}") tmp
+  tmp=$(mktemp -d)
+  for c in "${order[@]}"; do eval "${cmds[$c]}" >/dev/null 2>&1 || true; done  # warm the cache
+  for ((r = 0; r < rounds; r++)); do
+    for ((i = 0; i < ${#order[@]}; i++)); do
+      c=${order[$(( (i + r) % ${#order[@]} ))]}
+      # shellcheck disable=SC2086
+      seconds ${cmds[$c]} >>"$tmp/$c"
+    done
+  done
+  for c in "${order[@]}"; do med[$name,$c]=$(median <"$tmp/$c"); done
+  rm -rf "$tmp"
+  med[$name,mem]=$( { /usr/bin/time -f %M env -u SVRLOG "$zeblix" "${targets[@]}" >/dev/null; } 2>&1 | tail -1)
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+
+printf '%-10s %9s %9s %9s %9s %9s %9s %9s %8s\n' corpus zeblix floor cat grep z/floor z/cat z/grep 'peak KiB'
+summary=""
+for spec in big-none:big/none.bin big-block:big/block.bin small:small libs:libs; do
+  name=${spec%%:*} target=$corpus/${spec#*:}
+  time_commands "$name" "$target"
+  z=${med[$name,zeblix]} f=${med[$name,floor]} c=${med[$name,cat]} g=${med[$name,grep]}
+  printf '%-10s %9s %9s %9s %9s %9s %9s %9s %8s\n' "$name" "$z" "$f" "$c" "$g" \
+    "$(ratio "$z" "$f")" "$(ratio "$z" "$c")" "$(ratio "$z" "$g")" "${med[$name,mem]}"
+  summary+="$name $(ratio "$z" "$f")x floor; "
+done
+trace=$(ratio "${med[big-none,zeblix-0x102]}" "${med[big-none,zeblix]}")
+echo "SVRLOG=0x102 against unset on big/none.bin: ${trace}x"
+# The in-memory scan against the byte-at-a-time rule, from the micro-benchmarks.
+micro=$("$build/bench/zeblix_scan_bench" --benchmark_filter='Random' --benchmark_repetitions=5 \
+  --benchmark_report_aggregates_only=true --benchmark_format=csv 2>/dev/null | grep median)
+scan=$(echo "$micro" | awk -F, '/BM_ScanRandom/ {print $(NF-4)}')
+bytewise=$(echo "$micro" | awk -F, '/BM_ByteAtATimeRandom/ {print $(NF-4)}')
+kernel=$(echo "$micro" | awk -F, '/BM_ScanRandom/ {gsub(/"/, "", $(NF-2)); print $(NF-2)}')
+printf 'in-memory scan (%s): %.1f GB/s, byte at a time %.2f GB/s, %.0fx\n' "$kernel" \
+  "$(awk -v b="$scan" 'BEGIN {print b / 1e9}')" "$(awk -v b="$bytewise" 'BEGIN {print b / 1e9}')" \
+  "$(awk -v a="$scan" -v b="$bytewise" 'BEGIN {print a / b}')"
+echo "summary: ${summary}SVRLOG=0x102 ${trace}x; scan kernel $(ratio "$scan" "$bytewise")x byte at a time; $rounds rounds"
