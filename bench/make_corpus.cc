@@ -2,6 +2,7 @@
 //   big/none.bin   1 GiB of random bytes without any block or record
 //   big/block.bin  the same with the utility's own block placed 1 MiB before its end
 //   small/         20,000 files of 1 to 16 KiB
+// With --huge FILE it writes instead a sparse 16 GiB file holding the block 5 GiB in.
 // Random bytes that would complete an eyecatcher or an old-format magic are changed, so that
 // only the block placed on purpose is ever found.
 #include <sys/stat.h>
@@ -116,11 +117,23 @@ bool WriteSmall(const std::string& directory) {
   return true;
 }
 
+bool WriteHuge(const std::string& path) {
+  constexpr long long kHugeSize = 16LL << 30;
+  constexpr long long kBlockAt = 5LL << 30;
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr) return false;
+  const bool placed = fseeko(out, kBlockAt, SEEK_SET) == 0 &&
+                      std::fwrite(V_ZEBLIX.data(), 1, V_ZEBLIX.size(), out) == V_ZEBLIX.size() &&
+                      fseeko(out, kHugeSize - 1, SEEK_SET) == 0 && std::fputc(0, out) == 0;
+  return std::fclose(out) == 0 && placed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--huge") == 0) return WriteHuge(argv[2]) ? 0 : 1;
   if (argc != 2) {
-    std::fprintf(stderr, "usage: %s CORPUS_DIR\n", argv[0]);
+    std::fprintf(stderr, "usage: %s CORPUS_DIR | --huge FILE\n", argv[0]);
     return 2;
   }
   const std::string root = argv[1];
