@@ -27,7 +27,11 @@ std::uint64_t svr_parse_logint(const char* text) {
 }
 
 void svr_log_init() {
-  if (const char* value = std::getenv("SVRLOG"); value != nullptr) {
+  svr_log_init_from(std::getenv("SVRLOG"));
+}
+
+void svr_log_init_from(const char* value) {
+  if (value != nullptr) {
     svr_logint = svr_parse_logint(value);
     std::fprintf(stderr, "ZEBLIX logging enabled: SVRLOG = 0x%08x\n",
                  static_cast<unsigned>(svr_logint & 0xFFFFFFFFu));

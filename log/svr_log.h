@@ -28,6 +28,9 @@ constexpr bool svr_mask_selected(std::uint32_t mask, std::uint64_t logint) {
 // Reads SVRLOG (once) and writes the enabling line when it is set.
 void svr_log_init();
 
+// Sets the trace state from SVRLOG's text, or from its absence (nullptr), as svr_log_init does.
+void svr_log_init_from(const char* value);
+
 // True when a message with this mask would be written now. Hot loops call this once, outside the
 // loop, so that a trace that is off costs nothing per byte.
 inline bool svr_log_selects(std::uint32_t mask) {

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# run.sh [SECONDS]: builds the fuzz targets (the "fuzz" preset, clang with libFuzzer) and runs each
+# for SECONDS (default 20) from its seeds and the inputs that once crashed. A crash fails the run
+# and leaves the input in build/fuzz/crashes/ENTRY/, to be added to fuzz/regressions/ENTRY/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-20}
+cmake --workflow --preset fuzz >/dev/null
+for entry in parser file svrlog; do
+  corpus=build/fuzz/corpus/$entry crashes=build/fuzz/crashes/$entry
+  mkdir -p "$corpus" "$crashes"
+  log=build/fuzz/$entry.log status=0
+  build/fuzz/fuzz/zeblix_fuzz_$entry -max_total_time="$seconds" -max_len=8192 -close_fd_mask=3 \
+    -artifact_prefix="$crashes/" -print_final_stats=1 \
+    "$corpus" "build/fuzz/fuzz/seeds/$entry" "fuzz/regressions/$entry" >"$log" 2>&1 || status=$?
+  grep -E '^stat::number_of_executed_units|DONE|ERROR|SUMMARY' "$log" | sed "s/^/  $entry: /"
+  [ "$status" -eq 0 ] || { echo "fuzz target $entry failed; see $log and $crashes" >&2; exit 1; }
+done
