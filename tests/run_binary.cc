@@ -31,7 +31,7 @@ namespace {
 
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::optional<std::string>& svrlog, const std::string& cwd,
-                     const std::string& input_file) {
+                     const std::string& input_file, bool unprivileged) {
   const std::string out_name = MakeCaptureFile("out");
   const std::string err_name = MakeCaptureFile("err");
   const pid_t child = fork();
@@ -41,6 +41,10 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     const int err = open(err_name.c_str(), O_WRONLY | O_TRUNC);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
         chdir(cwd.c_str()) != 0) {
+      _exit(127);
+    }
+    if (unprivileged && geteuid() == 0 &&
+        (setgid(kUnprivilegedUser) != 0 || setuid(kUnprivilegedUser) != 0)) {
       _exit(127);
     }
     if (svrlog) {
@@ -72,13 +76,13 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 }  // namespace
 
 RunResult RunZeblix(const std::vector<std::string>& args, const std::optional<std::string>& svrlog,
-                    const std::string& cwd, const std::string& input_file) {
-  return RunProgram(ZEBLIX_BINARY, args, svrlog, cwd, input_file);
+                    const std::string& cwd, const std::string& input_file, bool unprivileged) {
+  return RunProgram(ZEBLIX_BINARY, args, svrlog, cwd, input_file, unprivileged);
 }
 
 RunResult RunShell(const std::string& command, const std::optional<std::string>& svrlog,
                    const std::string& cwd) {
-  return RunProgram("/bin/sh", {"-c", command}, svrlog, cwd, "/dev/null");
+  return RunProgram("/bin/sh", {"-c", command}, svrlog, cwd, "/dev/null", false);
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -92,8 +96,10 @@ void WriteWholeFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-ScopedTempDir::ScopedTempDir() {
-  std::string pattern = std::filesystem::temp_directory_path() / "zeblix-test-XXXXXX";
+ScopedTempDir::ScopedTempDir(const std::string& parent) {
+  const std::filesystem::path under =
+      parent.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(parent);
+  std::string pattern = under / "zeblix-test-XXXXXX";
   if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
 }
 

@@ -13,8 +13,13 @@ struct RunResult {
 
 // Runs the utility in directory `cwd` with `args`; SVRLOG is set to `svrlog`, or removed from the
 // environment when it has no value. Standard input is /dev/null unless `input_file` names a file.
+// With `unprivileged`, a run by root drops to the user nobody, so that file permissions apply.
 RunResult RunZeblix(const std::vector<std::string>& args, const std::optional<std::string>& svrlog,
-                    const std::string& cwd = ".", const std::string& input_file = "/dev/null");
+                    const std::string& cwd = ".", const std::string& input_file = "/dev/null",
+                    bool unprivileged = false);
+
+// The user id an unprivileged run has.
+inline constexpr unsigned kUnprivilegedUser = 65534;
 
 // Runs `command` with /bin/sh in directory `cwd`; ZEBLIX names the built utility there.
 RunResult RunShell(const std::string& command, const std::optional<std::string>& svrlog,
@@ -31,7 +36,8 @@ void WriteWholeFile(const std::string& path, const std::string& bytes);
 // A fresh directory under the system's temporary directory, removed with everything in it.
 class ScopedTempDir {
  public:
-  ScopedTempDir();
+  // Under the system's temporary directory, or under `parent`.
+  explicit ScopedTempDir(const std::string& parent = "");
   ~ScopedTempDir();
   ScopedTempDir(const ScopedTempDir&) = delete;
   ScopedTempDir& operator=(const ScopedTempDir&) = delete;
