@@ -5,6 +5,7 @@
 #include "scan/byte_search.h"
 
 #include <cstring>
+#include <iterator>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -292,6 +293,32 @@ std::size_t FindScanStopSse2(const std::uint8_t* data, std::size_t from, std::si
 
 #endif  // ZEBLIX_X86
 
+// The kernels of one instruction set, in SweepKernel order.
+struct KernelSet {
+  const char* name;
+  std::size_t (*find_pair_start)(const std::uint8_t*, std::size_t, std::uint8_t, std::uint8_t);
+  std::size_t (*find_either_pair)(const std::uint8_t*, std::size_t, std::uint8_t, std::uint8_t);
+  std::size_t (*find_scan_stop)(const std::uint8_t*, std::size_t, std::size_t);
+};
+
+#ifdef ZEBLIX_X86
+constexpr KernelSet kKernelSets[] = {
+    {"portable", FindPairStartPortable, FindEitherPairPortable, FindScanStopPortable},
+    {    "sse2",     FindPairStartSse2,     FindEitherPairSse2,     FindScanStopSse2},
+    {    "avx2",     FindPairStartAvx2,     FindEitherPairAvx2,     FindScanStopAvx2},
+    {"avx512bw",   FindPairStartAvx512,   FindEitherPairAvx512,   FindScanStopAvx512},
+};
+#else
+constexpr KernelSet kKernelSets[] = {
+    {"portable", FindPairStartPortable, FindEitherPairPortable, FindScanStopPortable},
+};
+#endif
+
+const KernelSet& SetOf(SweepKernel kernel) {
+  const auto index = static_cast<std::size_t>(kernel);
+  return kKernelSets[index < std::size(kKernelSets) ? index : 0];
+}
+
 }  // namespace
 
 SweepKernel BestSweepKernel() {
@@ -311,62 +338,19 @@ bool CanRun(SweepKernel kernel) {
 
 std::size_t FindPairStart(const std::uint8_t* data, std::size_t size, std::uint8_t first,
                           std::uint8_t second, SweepKernel kernel) {
-  switch (kernel) {
-#ifdef ZEBLIX_X86
-    case SweepKernel::kAvx512:
-      return FindPairStartAvx512(data, size, first, second);
-    case SweepKernel::kAvx2:
-      return FindPairStartAvx2(data, size, first, second);
-    case SweepKernel::kSse2:
-      return FindPairStartSse2(data, size, first, second);
-#endif
-    default:
-      return FindPairStartPortable(data, size, first, second);
-  }
+  return SetOf(kernel).find_pair_start(data, size, first, second);
 }
 
 std::size_t FindEitherPair(const std::uint8_t* data, std::size_t size, std::uint8_t a,
                            std::uint8_t b, SweepKernel kernel) {
-  switch (kernel) {
-#ifdef ZEBLIX_X86
-    case SweepKernel::kAvx512:
-      return FindEitherPairAvx512(data, size, a, b);
-    case SweepKernel::kAvx2:
-      return FindEitherPairAvx2(data, size, a, b);
-    case SweepKernel::kSse2:
-      return FindEitherPairSse2(data, size, a, b);
-#endif
-    default:
-      return FindEitherPairPortable(data, size, a, b);
-  }
+  return SetOf(kernel).find_either_pair(data, size, a, b);
 }
 
 std::size_t FindScanStop(const std::uint8_t* data, std::size_t from, std::size_t size,
                          SweepKernel kernel) {
-  if (size == 0) return 0;
-  switch (kernel) {
-#ifdef ZEBLIX_X86
-    case SweepKernel::kAvx512:
-      return FindScanStopAvx512(data, from, size);
-    case SweepKernel::kAvx2:
-      return FindScanStopAvx2(data, from, size);
-    case SweepKernel::kSse2:
-      return FindScanStopSse2(data, from, size);
-#endif
-    default:
-      return FindScanStopPortable(data, from, size);
-  }
+  return size == 0 ? 0 : SetOf(kernel).find_scan_stop(data, from, size);
 }
 
 const char* SweepKernelName(SweepKernel kernel) {
-  switch (kernel) {
-    case SweepKernel::kAvx512:
-      return "avx512bw";
-    case SweepKernel::kAvx2:
-      return "avx2";
-    case SweepKernel::kSse2:
-      return "sse2";
-    default:
-      return "portable";
-  }
+  return SetOf(kernel).name;
 }

@@ -16,7 +16,8 @@ inline constexpr std::uint8_t kMagicNeighbour = 0xAA;
 inline constexpr std::uint8_t kFirstBytesDifference = kEyeCatchFirst ^ kMagicMiddle;
 static_assert((kFirstBytesDifference & (kFirstBytesDifference - 1)) == 0);
 
-// The machine's vector units decide which kernel sweeps; each gives the same answers.
+// The machine's vector units decide which kernel sweeps; each gives the same answers. Each
+// instruction set here includes the ones before it.
 enum class SweepKernel { kPortable, kSse2, kAvx2, kAvx512 };
 
 // The best kernel this machine runs, chosen once.

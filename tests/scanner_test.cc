@@ -137,19 +137,6 @@ TEST(LoadVersionInfo, FindsEachRecordCallByCall) {
   }
 }
 
-TEST(LoadVersionInfo, KeepsBuildNumberDollarAndForeignNumbersAsFound) {
-  ScopedTempDir tmp;
-  BlockFields fields;
-  fields.build_number = "12$34";
-  fields.file_os = 58;
-  WriteWholeFile(tmp / "f.bin", FullWidthBlock(fields, ForeignOrder()));
-  const std::vector<ScanCall> calls = ProductScanFile(tmp / "f.bin", 4096, 0);
-  ASSERT_EQ(calls.front().status, 1);
-  const std::uint8_t* record = calls.front().record.data();
-  EXPECT_STREQ(reinterpret_cast<const char*>(record + 1016), "12$34");
-  EXPECT_EQ(record[1160] * 256 + record[1161], NativeOrder() == Order::kLittle ? 58 : 0x3A00);
-}
-
 TEST(LoadVersionInfo, ReportsAFileThatCannotBeOpened) {
   ScopedTempDir tmp;
   std::vector<std::uint8_t> buffer(kRecordBufferSize);
