@@ -1,3 +1,4 @@
+// The eyecatcher rule over a buffer, with the vector sweep between possible matches.
 #include "scan/eyecatch_search.h"
 
 #include <algorithm>

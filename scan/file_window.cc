@@ -1,3 +1,4 @@
+// The read window: aligned pieces, carried bytes, and the watch's look before bytes are dropped.
 #include "scan/file_window.h"
 
 #include <unistd.h>

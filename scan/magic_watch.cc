@@ -1,3 +1,4 @@
+// The old-format magic, judged at each 0x11 that stands next to 0xAA, first end first.
 #include "scan/magic_watch.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Opening a file for each scanner call, and holding a stream open from one call to the next.
 #include "scan/scan_session.h"
 
 #include <fcntl.h>

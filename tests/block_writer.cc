@@ -1,3 +1,4 @@
+// Blocks and old records laid out byte by byte, from the widths and texts written here.
 #include "tests/block_writer.h"
 
 #include <bit>

@@ -1,3 +1,4 @@
+// The reference scanner and the call-by-call runs of both scanners over one file.
 #include "tests/reference_scanner.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// Child processes for the end-to-end tests, and the file and directory helpers they use.
 #include "tests/run_binary.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// The four translators: each swaps a foreign value, then looks it up or spells it out.
 #include "xlat/translators.h"
 
 #include <cstdio>
