@@ -1,9 +1,10 @@
-// The sweeps compare each byte and its neighbours against the wanted bytes, 64 (AVX-512BW), 32
+// The sweeps compare each byte and its neighbours against the wanted bytes, 64 (AVX-512), 32
 // (AVX2) or 16 (SSE2) positions at a time; the machine's best kernel is chosen once, at run time.
 // The last positions of a buffer, whose neighbours the vector loads cannot reach, go through the
 // portable loops.
 #include "scan/byte_search.h"
 
+#include <array>
 #include <cstring>
 #include <iterator>
 
@@ -21,8 +22,7 @@ bool IsFirstByte(std::uint8_t byte) {
 bool IsScanStop(const std::uint8_t* data, std::size_t at) {
   if (!IsFirstByte(data[at])) return false;
   const std::uint8_t next = data[at + 1];
-  return next == kEyeCatchSecond || next == kMagicNeighbour ||
-         (at > 0 && data[at - 1] == kMagicNeighbour);
+  return next == kEyeCatchSecond || (at > 0 && (data[at - 1] ^ next) == kMagicSidesDifference);
 }
 
 std::size_t FindPairStartPortable(const std::uint8_t* data, std::size_t size, std::uint8_t first,
@@ -96,37 +96,51 @@ __attribute__((target("avx512bw"))) std::size_t FindEitherPairAvx512(const std::
   return at + FindEitherPairPortable(data + at, size - at, a, b);
 }
 
-// Stops in one block of 64 positions from `at` (which is at least 1): four compares in all.
-__attribute__((target("avx512bw"))) inline __mmask64 ScanStopsAvx512(const std::uint8_t* at) {
-  const __m512i here = _mm512_loadu_si512(at);
-  const __m512i next = _mm512_loadu_si512(at + 1);
-  const __m512i before = _mm512_loadu_si512(at - 1);
-  const __m512i neighbour = _mm512_set1_epi8(static_cast<char>(kMagicNeighbour));
-  const __mmask64 firsts = _mm512_cmpeq_epi8_mask(
-      _mm512_and_si512(here, _mm512_set1_epi8(static_cast<char>(~kFirstBytesDifference))),
-      _mm512_set1_epi8(static_cast<char>(kMagicMiddle)));
-  return _mm512_mask_cmpeq_epi8_mask(firsts, next,
-                                     _mm512_set1_epi8(static_cast<char>(kEyeCatchSecond))) |
-         _mm512_mask_cmpeq_epi8_mask(firsts, next, neighbour) |
-         _mm512_mask_cmpeq_epi8_mask(firsts, before, neighbour);
-}
+// Byte indices that shift a block by one byte, taking the byte beyond its edge from the block
+// after it (next) or before it (before), for the two-table byte permute of AVX-512VBMI.
+constexpr std::size_t kBlock512 = 64;
+constexpr std::uint8_t kSecondTable = 64;
+constexpr auto kNextIndex = [] {
+  std::array<std::uint8_t, kBlock512> index{};
+  for (std::size_t i = 0; i < kBlock512; ++i) index[i] = static_cast<std::uint8_t>(i + 1);
+  return index;
+}();
+constexpr auto kBeforeIndex = [] {
+  std::array<std::uint8_t, kBlock512> index{};
+  index[0] = kSecondTable + kBlock512 - 1;
+  for (std::size_t i = 1; i < kBlock512; ++i) index[i] = static_cast<std::uint8_t>(i - 1);
+  return index;
+}();
 
-__attribute__((target("avx512bw"))) std::size_t FindScanStopAvx512(const std::uint8_t* data,
-                                                                   std::size_t from,
-                                                                   std::size_t size) {
+// Each block is loaded once; its neighbours' bytes come from the blocks around it by permutes.
+// Three compares a block.
+__attribute__((target("avx512bw,avx512vbmi"))) std::size_t FindScanStopAvx512(
+    const std::uint8_t* data, std::size_t from, std::size_t size) {
   std::size_t at = from;
   if (at == 0) {
     if (size > 1 && IsScanStop(data, 0)) return 0;
     at = 1;
   }
-  // Two blocks a step: one branch for 128 positions.
-  for (; at + 2 * kAvx512Step + 1 <= size; at += 2 * kAvx512Step) {
-    const __mmask64 low = ScanStopsAvx512(data + at);
-    const __mmask64 high = ScanStopsAvx512(data + at + kAvx512Step);
-    if ((low | high) != 0) {
-      return low != 0 ? at + static_cast<std::size_t>(__builtin_ctzll(low))
-                      : at + kAvx512Step + static_cast<std::size_t>(__builtin_ctzll(high));
-    }
+  if (at + 2 * kBlock512 > size) return FindScanStopPortable(data, at, size);
+  const __m512i next_index = _mm512_loadu_si512(kNextIndex.data());
+  const __m512i before_index = _mm512_loadu_si512(kBeforeIndex.data());
+  const __m512i fold = _mm512_set1_epi8(static_cast<char>(~kFirstBytesDifference));
+  const __m512i middle = _mm512_set1_epi8(static_cast<char>(kMagicMiddle));
+  const __m512i second = _mm512_set1_epi8(static_cast<char>(kEyeCatchSecond));
+  const __m512i sides_difference = _mm512_set1_epi8(static_cast<char>(kMagicSidesDifference));
+  __m512i previous = _mm512_set1_epi8(static_cast<char>(data[at - 1]));
+  __m512i here = _mm512_loadu_si512(data + at);
+  for (; at + 2 * kBlock512 <= size; at += kBlock512) {
+    const __m512i following = _mm512_loadu_si512(data + at + kBlock512);
+    const __m512i next = _mm512_permutex2var_epi8(here, next_index, following);
+    const __m512i before = _mm512_permutex2var_epi8(here, before_index, previous);
+    const __mmask64 firsts = _mm512_cmpeq_epi8_mask(_mm512_and_si512(here, fold), middle);
+    const __mmask64 stops =
+        _mm512_mask_cmpeq_epi8_mask(firsts, next, second) |
+        _mm512_mask_cmpeq_epi8_mask(firsts, _mm512_xor_si512(before, next), sides_difference);
+    if (stops != 0) return at + static_cast<std::size_t>(__builtin_ctzll(stops));
+    previous = here;
+    here = following;
   }
   return FindScanStopPortable(data, at, size);
 }
@@ -194,14 +208,13 @@ __attribute__((target("avx2"))) inline __m256i ScanStopsAvx2(const std::uint8_t*
   const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
   const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
   const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at - 1));
-  const __m256i neighbour = _mm256_set1_epi8(static_cast<char>(kMagicNeighbour));
   const __m256i firsts = _mm256_cmpeq_epi8(
       _mm256_and_si256(here, _mm256_set1_epi8(static_cast<char>(~kFirstBytesDifference))),
       _mm256_set1_epi8(static_cast<char>(kMagicMiddle)));
   const __m256i seconds = _mm256_or_si256(
-      _mm256_or_si256(_mm256_cmpeq_epi8(next, _mm256_set1_epi8(static_cast<char>(kEyeCatchSecond))),
-                      _mm256_cmpeq_epi8(next, neighbour)),
-      _mm256_cmpeq_epi8(before, neighbour));
+      _mm256_cmpeq_epi8(next, _mm256_set1_epi8(static_cast<char>(kEyeCatchSecond))),
+      _mm256_cmpeq_epi8(_mm256_xor_si256(before, next),
+                        _mm256_set1_epi8(static_cast<char>(kMagicSidesDifference))));
   return _mm256_and_si256(firsts, seconds);
 }
 
@@ -273,7 +286,7 @@ std::size_t FindScanStopSse2(const std::uint8_t* data, std::size_t from, std::si
     if (size > 1 && IsScanStop(data, 0)) return 0;
     at = 1;
   }
-  const __m128i neighbour = _mm_set1_epi8(static_cast<char>(kMagicNeighbour));
+  const __m128i sides_difference = _mm_set1_epi8(static_cast<char>(kMagicSidesDifference));
   const __m128i second = _mm_set1_epi8(static_cast<char>(kEyeCatchSecond));
   const __m128i fold = _mm_set1_epi8(static_cast<char>(~kFirstBytesDifference));
   const __m128i middle = _mm_set1_epi8(static_cast<char>(kMagicMiddle));
@@ -283,8 +296,8 @@ std::size_t FindScanStopSse2(const std::uint8_t* data, std::size_t from, std::si
     const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at - 1));
     const __m128i firsts = _mm_cmpeq_epi8(_mm_and_si128(here, fold), middle);
     const __m128i seconds =
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(next, second), _mm_cmpeq_epi8(next, neighbour)),
-                     _mm_cmpeq_epi8(before, neighbour));
+        _mm_or_si128(_mm_cmpeq_epi8(next, second),
+                     _mm_cmpeq_epi8(_mm_xor_si128(before, next), sides_difference));
     const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(firsts, seconds)));
     if (mask != 0) return at + static_cast<std::size_t>(__builtin_ctz(mask));
   }
@@ -306,7 +319,7 @@ constexpr KernelSet kKernelSets[] = {
     {"portable", FindPairStartPortable, FindEitherPairPortable, FindScanStopPortable},
     {    "sse2",     FindPairStartSse2,     FindEitherPairSse2,     FindScanStopSse2},
     {    "avx2",     FindPairStartAvx2,     FindEitherPairAvx2,     FindScanStopAvx2},
-    {"avx512bw",   FindPairStartAvx512,   FindEitherPairAvx512,   FindScanStopAvx512},
+    {  "avx512",   FindPairStartAvx512,   FindEitherPairAvx512,   FindScanStopAvx512},
 };
 #else
 constexpr KernelSet kKernelSets[] = {
@@ -323,9 +336,11 @@ const KernelSet& SetOf(SweepKernel kernel) {
 
 SweepKernel BestSweepKernel() {
 #ifdef ZEBLIX_X86
-  static const SweepKernel best = __builtin_cpu_supports("avx512bw") ? SweepKernel::kAvx512
-                                  : __builtin_cpu_supports("avx2")   ? SweepKernel::kAvx2
-                                                                     : SweepKernel::kSse2;
+  static const SweepKernel best =
+      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi")
+          ? SweepKernel::kAvx512
+      : __builtin_cpu_supports("avx2") ? SweepKernel::kAvx2
+                                       : SweepKernel::kSse2;
   return best;
 #else
   return SweepKernel::kPortable;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -51,10 +53,10 @@ TEST(SweepKernels, FindAHitInEveryLane) {
       bytes[at + 1] = 'u';
       EXPECT_EQ(FindPairStart(bytes.data(), bytes.size(), 'Q', 'u', kernel), at) << at;
       EXPECT_EQ(FindScanStop(bytes.data(), 0, bytes.size(), kernel), at) << at;
-      bytes[at] = 0xAA;
-      bytes[at + 1] = 0x11;
-      EXPECT_EQ(FindEitherPair(bytes.data(), bytes.size(), 0x11, 0xAA, kernel), at) << at;
-      EXPECT_EQ(FindScanStop(bytes.data(), 0, bytes.size(), kernel), at + 1) << at;
+      const std::uint8_t magic[] = {0xCC, 0xAA, 0x11, 0xDD};
+      std::copy(std::begin(magic), std::end(magic), bytes.begin() + static_cast<long>(at));
+      EXPECT_EQ(FindEitherPair(bytes.data(), bytes.size(), 0x11, 0xAA, kernel), at + 1) << at;
+      EXPECT_EQ(FindScanStop(bytes.data(), 0, bytes.size(), kernel), at + 2) << at;
     }
   }
 }
