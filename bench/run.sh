@@ -51,8 +51,8 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 
 printf '%-10s %9s %9s %9s %9s %9s %9s %9s %8s\n' corpus zeblix floor cat grep z/floor z/cat z/grep 'peak KiB'
 summary=""
-for spec in big-none:big/none.bin big-block:big/block.bin small:small libs:libs; do
-  name=${spec%%:*} target=$corpus/${spec#*:}
+for entry in big-none:big/none.bin big-block:big/block.bin small:small libs:libs; do
+  name=${entry%%:*} target=$corpus/${entry#*:}
   time_commands "$name" "$target"
   z=${med[$name,zeblix]} f=${med[$name,floor]} c=${med[$name,cat]} g=${med[$name,grep]}
   printf '%-10s %9s %9s %9s %9s %9s %9s %9s %8s\n' "$name" "$z" "$f" "$c" "$g" \

@@ -35,7 +35,7 @@ void svr_log_init_from(const char* value);
 // loop, so that a trace that is off costs nothing per byte.
 inline bool svr_log_selects(std::uint32_t mask) {
   if (svr_loginit_flag == 0) svr_log_init();
-  return (mask & svr_logmode) != 0 && (mask & svr_logcomponent) != 0;
+  return svr_mask_selected(mask, svr_logint);
 }
 
 // Writes "name: message" to standard error when the mask is selected, and flushes. The message
