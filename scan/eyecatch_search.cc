@@ -7,6 +7,10 @@
 #include "scan/byte_search.h"
 #include "scan/magic_watch.h"
 
+// The one sweep that serves both formats looks for the eyecatcher's own first two bytes.
+static_assert(zeblix::kEyeCatchHead[0] == kEyeCatchFirst &&
+              zeblix::kEyeCatchHead[1] == kEyeCatchSecond);
+
 EyeCatchPattern ComposeEyeCatch() {
   EyeCatchPattern pattern{};
   const std::string_view head = zeblix::kEyeCatchHead;
