@@ -7,7 +7,6 @@
 #include "scan/load_version_info.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstring>
 

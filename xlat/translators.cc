@@ -40,6 +40,14 @@ std::uint16_t InWritersOrder(std::uint16_t value, const char* name, const char* 
   return SWAP2(value);
 }
 
+// Copies the table's text for a code it knows (1 and up); false for any other code.
+template <std::size_t Size, std::size_t Rows>
+bool CopyKnownText(char (&out)[Size], const std::array<CodeText, Rows>& table, std::uint16_t code) {
+  if (code < 1 || code >= Rows) return false;
+  std::snprintf(out, Size, "%s", table[code].text);
+  return true;
+}
+
 const char* ReturnText(const char* name, const char* text) {
   svr_log(kTrace, name, "returning \"%s\"\n", text);
   svr_log(kTrace, name, "}\n");
@@ -71,9 +79,7 @@ const char* XlatFileType(std::uint16_t value) {
   static char szTemp[kCodeTextSize];
   svr_log(kTrace, kName, "{\n");
   const std::uint16_t code = InWritersOrder(value, kName, "Swap FileType\n");
-  if (code >= 1 && code < FileTypes.size()) {
-    std::snprintf(szTemp, sizeof szTemp, "%s", FileTypes[code].text);
-  } else {
+  if (!CopyKnownText(szTemp, FileTypes, code)) {
     std::snprintf(szTemp, sizeof szTemp, ZEBLIX_UNKNOWN_FILE_TYPE, code);
   }
   return ReturnText(kName, szTemp);
@@ -84,10 +90,7 @@ const char* XlatOS(std::uint16_t value) {
   static char szTemp[kCodeTextSize];
   svr_log(kTrace, kName, "{\n");
   const std::uint16_t code = InWritersOrder(value, kName, "Swap OS\n");
-  if (code >= 1 && code < OSTypes.size()) {
-    std::snprintf(szTemp, sizeof szTemp, "%s", OSTypes[code].text);
-    return ReturnText(kName, szTemp);
-  }
+  if (CopyKnownText(szTemp, OSTypes, code)) return ReturnText(kName, szTemp);
   std::snprintf(szTemp, sizeof szTemp, ZEBLIX_UNKNOWN_OS, code);
   // An unknown code has always been traced by the address of its text, not the text.
   svr_log(kTrace, kName, "returning 0x%08X\n",
