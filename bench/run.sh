@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # run.sh BUILD_DIR CORPUS_DIR [ROUNDS]: times zeblix on each corpus against the read-only floor,
-# cat and grep, warm, alternating the commands round by round, and prints medians, ratios and
-# zeblix's peak memory. The last line is a one-line summary.
+# cat, grep and the library's ScanFile (lib), warm, alternating the commands round by round, and
+# prints medians, ratios and zeblix's peak memory. The last line is a one-line summary.
 set -euo pipefail
 [ $# -ge 2 ] || { echo "usage: $0 BUILD_DIR CORPUS_DIR [ROUNDS]" >&2; exit 2; }
 build=$(cd "$1" && pwd) corpus=$(cd "$2" && pwd) rounds=${3:-9}
-zeblix=$build/zeblix floor=$build/bench/zeblix_read_floor
+zeblix=$build/zeblix floor=$build/bench/zeblix_read_floor library=$build/bench/zeblix_library_scan
 eyecatcher=QuorvantisXZEBLIXzeblixXQuorvantis61100
 
 # Seconds taken by one run of the command line, output thrown away.
@@ -30,6 +30,7 @@ time_commands() {
     [floor]="$floor ${targets[*]}"
     [cat]="cat ${files[*]}"
     [grep]="grep -c -a -F $eyecatcher ${files[*]}"
+    [lib]="$library ${targets[*]}"
   )
   [ "$name" = big-none ] && cmds[zeblix-0x102]="env SVRLOG=0x102 $zeblix ${targets[*]}"
   local order=("${!cmds[@]}") tmp
@@ -49,15 +50,18 @@ time_commands() {
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 
-printf '%-10s %9s %9s %9s %9s %9s %9s %9s %8s\n' corpus zeblix floor cat grep z/floor z/cat z/grep 'peak KiB'
+printf '%-10s %9s %9s %9s %9s %9s %9s %9s %9s %9s %8s\n' corpus zeblix floor cat grep lib z/floor \
+  z/cat z/grep lib/z 'peak KiB'
 summary=""
 for entry in big-none:big/none.bin big-block:big/block.bin small:small libs:libs; do
   name=${entry%%:*} target=$corpus/${entry#*:}
   time_commands "$name" "$target"
   z=${med[$name,zeblix]} f=${med[$name,floor]} c=${med[$name,cat]} g=${med[$name,grep]}
-  printf '%-10s %9s %9s %9s %9s %9s %9s %9s %8s\n' "$name" "$z" "$f" "$c" "$g" \
-    "$(ratio "$z" "$f")" "$(ratio "$z" "$c")" "$(ratio "$z" "$g")" "${med[$name,mem]}"
-  summary+="$name $(ratio "$z" "$f")x floor; "
+  l=${med[$name,lib]}
+  printf '%-10s %9s %9s %9s %9s %9s %9s %9s %9s %9s %8s\n' "$name" "$z" "$f" "$c" "$g" "$l" \
+    "$(ratio "$z" "$f")" "$(ratio "$z" "$c")" "$(ratio "$z" "$g")" "$(ratio "$l" "$z")" \
+    "${med[$name,mem]}"
+  summary+="$name $(ratio "$z" "$f")x floor, lib $(ratio "$l" "$z")x; "
 done
 trace=$(ratio "${med[big-none,zeblix-0x102]}" "${med[big-none,zeblix]}")
 echo "SVRLOG=0x102 against unset on big/none.bin: ${trace}x"

@@ -1,37 +1,89 @@
-# Installation layout and the Debian package.
+# Installation layout and the Debian packages: zeblix (the tools), libzeblix6 (the shared
+# library) and libzeblix-dev (headers, static library, CMake and pkg-config files).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS zeblix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/man/zeblix.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+set(tools_doc ${CMAKE_INSTALL_DATADIR}/doc/zeblix)
 
-# The header for product builders, found with find_package(zeblix).
+# Manual pages and changelogs are installed gzipped, without a time stamp, as Debian keeps them.
+function(zeblix_gzip source output)
+  add_custom_command(OUTPUT ${output} COMMAND gzip -9nc ${source} > ${output} DEPENDS ${source}
+                     VERBATIM)
+endfunction()
+zeblix_gzip(${PROJECT_SOURCE_DIR}/man/zeblix.1 ${PROJECT_BINARY_DIR}/zeblix.1.gz)
+zeblix_gzip(${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${PROJECT_BINARY_DIR}/changelog.gz)
+add_custom_target(zeblix_compressed_docs ALL
+                  DEPENDS ${PROJECT_BINARY_DIR}/zeblix.1.gz ${PROJECT_BINARY_DIR}/changelog.gz)
+
+install(TARGETS zeblix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+install(FILES ${PROJECT_BINARY_DIR}/zeblix.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+        COMPONENT tools)
+
+# The library and the files a program needs to build against it.
 set(config_dir ${CMAKE_INSTALL_DATADIR}/cmake/zeblix)
-install(TARGETS zeblix_version_block EXPORT zeblixTargets)
-install(FILES ${PROJECT_SOURCE_DIR}/data/zeblix/version_block.h
-              ${PROJECT_SOURCE_DIR}/data/zeblix/byte_order.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zeblix)
-install(EXPORT zeblixTargets NAMESPACE zeblix:: DESTINATION ${config_dir})
+install(TARGETS zeblix_version_block zeblix_scan_shared zeblix_scan_static EXPORT zeblixTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
+                NAMELINK_COMPONENT development
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zeblix DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        COMPONENT development FILES_MATCHING PATTERN "*.h")
+install(EXPORT zeblixTargets NAMESPACE zeblix:: DESTINATION ${config_dir} COMPONENT development)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/zeblixConfig.cmake.in
   ${PROJECT_BINARY_DIR}/zeblixConfig.cmake INSTALL_DESTINATION ${config_dir})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/zeblixConfigVersion.cmake
-  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/zeblixConfig.cmake ${PROJECT_BINARY_DIR}/zeblixConfigVersion.cmake
-        DESTINATION ${config_dir})
+        DESTINATION ${config_dir} COMPONENT development)
+install(FILES ${PROJECT_BINARY_DIR}/zeblix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+        COMPONENT development)
+
+# Each package carries its copyright and changelog.
+foreach(pair tools:zeblix library:libzeblix${PROJECT_VERSION_MAJOR} development:libzeblix-dev)
+  string(REPLACE ":" ";" pair ${pair})
+  list(GET pair 0 component)
+  list(GET pair 1 package)
+  install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright ${PROJECT_BINARY_DIR}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+endforeach()
 
 set(CPACK_PACKAGE_NAME zeblix)
 set(CPACK_PACKAGE_VENDOR Quorvantis)
 set(CPACK_PACKAGE_CONTACT "zeblix maintainers <zeblix@quorvantis.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reports the version blocks compiled into product files")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# Each package names its own synopsis, as the first line of its description.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+    GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL tools library development)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-find_program(ZEBLIX_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(ZEBLIX_DPKG_SHLIBDEPS)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
-endif()
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+
+set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME zeblix)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_TOOLS_DESCRIPTION "reports the version blocks compiled into product files
+zeblix reads executables, shared libraries and drivers and prints the version
+information compiled into them: every version block, or an old-format version
+record, with its codes translated into words and its byte order honoured.")
+
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libzeblix${PROJECT_VERSION_MAJOR})
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
+set(CPACK_DEBIAN_LIBRARY_DESCRIPTION "reads the version records compiled into product files
+The zeblix scanning engine as a shared library: programs get every version
+record of a product file, with the same rules as the zeblix utility, through a
+C or a C++ interface.")
+
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libzeblix-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
+    "libzeblix${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "reads the version records compiled into product files - development
+Headers, static library, CMake package and pkg-config file for programs that
+read version records with libzeblix, and the header that lays out a version
+block in a product at compile time.")
 include(CPack)

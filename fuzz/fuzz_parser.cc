@@ -11,6 +11,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> buffer(kRecordBufferSize, 0);
   if (size > 0) std::memcpy(buffer.data(), data, size < buffer.size() ? size : buffer.size());
   const std::vector<std::uint8_t> before = buffer;
-  if (ConvertStructure(buffer.data()) == 0 && buffer != before) __builtin_trap();
+  if (ConvertStructure(buffer.data(), Trace()) == 0 && buffer != before) __builtin_trap();
   return 0;
 }

@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> file_seeds;
   for (const std::string& seed : FileSeeds()) file_seeds.push_back(std::string(1, '\0') + seed);
   WriteFolder(root + "/file", file_seeds, true);
+  WriteFolder(root + "/library", FileSeeds(), false);
   WriteFolder(root + "/parser", ParserSeeds(), false);
   WriteFolder(root + "/svrlog",
               {"0x102", "-1", "", "0x", "258", "0xffffffff", "  +0X1002zz",

@@ -45,17 +45,21 @@ void svr_log_init_from(const char* value) {
 }
 
 void svr_log(std::uint32_t mask, const char* name, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  svr_vlog(mask, name, format, args);
+  va_end(args);
+}
+
+void svr_vlog(std::uint32_t mask, const char* name, const char* format, std::va_list args) {
   if (!svr_log_selects(mask)) return;
 
   char message[kMessageBufferSize];
   std::vector<char> long_message;
   const char* text = message;
-  std::va_list args;
-  va_start(args, format);
   std::va_list again;
   va_copy(again, args);
   const int length = std::vsnprintf(message, sizeof message, format, args);
-  va_end(args);
   if (length >= static_cast<int>(sizeof message)) {
     long_message.resize(static_cast<std::size_t>(length) + 1);
     std::vsnprintf(long_message.data(), long_message.size(), format, again);
@@ -76,4 +80,8 @@ void svr_log(std::uint32_t mask, const char* name, const char* format, ...) {
   if (line_length < 0) return;
   std::fwrite(out, 1, static_cast<std::size_t>(line_length), stderr);
   std::fflush(stderr);
+}
+
+Trace SvrTrace() {
+  return Trace(svr_log_selects, svr_vlog);
 }

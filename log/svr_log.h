@@ -4,7 +4,10 @@
 // shares a level bit and a component bit with SVRLOG.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
+
+#include "log/trace.h"
 
 // Trace state, filled in by the first call of svr_log or svr_log_selects.
 extern std::uint8_t svr_loginit_flag;
@@ -42,3 +45,10 @@ inline bool svr_log_selects(std::uint32_t mask) {
 // carries its own line end; arguments are never treated as formats.
 void svr_log(std::uint32_t mask, const char* name, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+
+// svr_log with the message's arguments in a va_list.
+void svr_vlog(std::uint32_t mask, const char* name, const char* format, std::va_list args)
+    __attribute__((format(printf, 3, 0)));
+
+// The SVRLOG trace as a Trace, for the scanning engine.
+Trace SvrTrace();

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "log/svr_log.h"
 #include "scan/version_info.h"
 #include "zeblix/byte_order.h"
 
@@ -32,51 +31,50 @@ const char* TextField(const std::uint8_t* record, zeblix::FieldSlot slot) {
 }
 
 // One trace line per field, each with the text the trace has always shown for it.
-void TraceFieldValue(std::size_t index, const std::uint8_t* record) {
+void TraceFieldValue(std::size_t index, const std::uint8_t* record, const Trace& trace) {
   using V6 = VersionInfo_V6;
   switch (index) {
     case 0:
-      svr_log(kConvertTrace, kConvertName, "InternalId: 0x%08X\n",
-              zeblix::LoadNative<std::uint32_t>(record + V6::InternalId.offset));
+      trace(kConvertTrace, kConvertName, "InternalId: 0x%08X\n",
+            zeblix::LoadNative<std::uint32_t>(record + V6::InternalId.offset));
       return;
     case 1:
-      svr_log(kConvertTrace, kConvertName, "Company: %s\n", TextField(record, V6::Company));
+      trace(kConvertTrace, kConvertName, "Company: %s\n", TextField(record, V6::Company));
       return;
     case 2:
-      svr_log(kConvertTrace, kConvertName, "Description: %s\n", TextField(record, V6::Description));
+      trace(kConvertTrace, kConvertName, "Description: %s\n", TextField(record, V6::Description));
       return;
     case 3:
-      svr_log(kConvertTrace, kConvertName, "ProductVersion: %s\n",
-              TextField(record, V6::ProductVersion));
+      trace(kConvertTrace, kConvertName, "ProductVersion: %s\n",
+            TextField(record, V6::ProductVersion));
       return;
     case 4:
-      svr_log(kConvertTrace, kConvertName, "InternalName: %s\n",
-              TextField(record, V6::InternalName));
+      trace(kConvertTrace, kConvertName, "InternalName: %s\n", TextField(record, V6::InternalName));
       return;
     case 5:
-      svr_log(kConvertTrace, kConvertName, "CopyRight: %s\n", TextField(record, V6::CopyRight));
+      trace(kConvertTrace, kConvertName, "CopyRight: %s\n", TextField(record, V6::CopyRight));
       return;
     case 6:
-      svr_log(kConvertTrace, kConvertName, "ProductName: %s\n", TextField(record, V6::ProductName));
+      trace(kConvertTrace, kConvertName, "ProductName: %s\n", TextField(record, V6::ProductName));
       return;
     case 7:
-      svr_log(kConvertTrace, kConvertName, "BuildNumber: %s\n", TextField(record, V6::BuildNumber));
+      trace(kConvertTrace, kConvertName, "BuildNumber: %s\n", TextField(record, V6::BuildNumber));
       return;
     case 8:
-      svr_log(kConvertTrace, kConvertName, "PatchLevel: %d (0x%04X)\n",
-              NumberField(record, V6::PatchLevel), NumberField(record, V6::PatchLevel));
+      trace(kConvertTrace, kConvertName, "PatchLevel: %d (0x%04X)\n",
+            NumberField(record, V6::PatchLevel), NumberField(record, V6::PatchLevel));
       return;
     case 9:
-      svr_log(kConvertTrace, kConvertName, "ReleaseMask: %d (0x%04X)\n",
-              NumberField(record, V6::ReleaseMask), NumberField(record, V6::ReleaseMask));
+      trace(kConvertTrace, kConvertName, "ReleaseMask: %d (0x%04X)\n",
+            NumberField(record, V6::ReleaseMask), NumberField(record, V6::ReleaseMask));
       return;
     case 10:
-      svr_log(kConvertTrace, kConvertName, "FileOS: %d (0x%04X)\n", NumberField(record, V6::FileOS),
-              NumberField(record, V6::FileOS));
+      trace(kConvertTrace, kConvertName, "FileOS: %d (0x%04X)\n", NumberField(record, V6::FileOS),
+            NumberField(record, V6::FileOS));
       return;
     default:
-      svr_log(kConvertTrace, kConvertName, "FileType: %d (0x%04X)\n",
-              NumberField(record, V6::FileType), NumberField(record, V6::FileType));
+      trace(kConvertTrace, kConvertName, "FileType: %d (0x%04X)\n",
+            NumberField(record, V6::FileType), NumberField(record, V6::FileType));
       return;
   }
 }
@@ -84,75 +82,75 @@ void TraceFieldValue(std::size_t index, const std::uint8_t* record) {
 }  // namespace
 
 const std::uint8_t* FindDelim(const std::uint8_t* start, const char* delimiter,
-                              std::int32_t fieldSize) {
-  const bool trace_bytes = svr_log_selects(kFindDelimByteTrace);
-  svr_log(kFindDelimTrace, kFindDelimName, "{\n");
-  svr_log(kFindDelimTrace, kFindDelimName, "Field size: %d\n", fieldSize);
+                              std::int32_t fieldSize, const Trace& trace) {
+  const bool trace_bytes = trace.selects(kFindDelimByteTrace);
+  trace(kFindDelimTrace, kFindDelimName, "{\n");
+  trace(kFindDelimTrace, kFindDelimName, "Field size: %d\n", fieldSize);
   const auto length = static_cast<std::int32_t>(std::strlen(delimiter));
   const std::int32_t limit = length + fieldSize;
-  svr_log(kFindDelimTrace, kFindDelimName, "Max length to search: %d\n", limit);
+  trace(kFindDelimTrace, kFindDelimName, "Max length to search: %d\n", limit);
 
   std::int32_t matched = 0;
   std::int32_t scanned = 0;
   for (const std::uint8_t* p = start;; ++p) {
     const auto byte = static_cast<unsigned char>(*p);
     if (trace_bytes && byte != 0)
-      svr_log(kFindDelimByteTrace, kFindDelimName, "Check char: %c\n", byte);
+      trace(kFindDelimByteTrace, kFindDelimName, "Check char: %c\n", byte);
     if (byte == static_cast<unsigned char>(delimiter[matched])) {
       ++matched;
-      svr_log(kFindDelimTrace, kFindDelimName, "Char %c (%X)\n", byte, byte);
+      trace(kFindDelimTrace, kFindDelimName, "Char %c (%X)\n", byte, byte);
     } else {
-      if (trace_bytes)
-        svr_log(kFindDelimByteTrace, kFindDelimName, "Does not match the Delimiter\n");
+      if (trace_bytes) trace(kFindDelimByteTrace, kFindDelimName, "Does not match the Delimiter\n");
       matched = (byte == static_cast<unsigned char>(delimiter[0])) ? 1 : 0;
     }
-    if (trace_bytes) svr_log(kFindDelimByteTrace, kFindDelimName, "i: %d\n", matched);
+    if (trace_bytes) trace(kFindDelimByteTrace, kFindDelimName, "i: %d\n", matched);
     if (matched == length) {
       const std::uint8_t* found = p - length + 1;
-      svr_log(kFindDelimTrace, kFindDelimName, "We found the Delimiter\n");
-      svr_log(kFindDelimTrace, kFindDelimName, "returning 0x%08X\n", AddressLow32(found));
-      svr_log(kFindDelimTrace, kFindDelimName, "}\n");
+      trace(kFindDelimTrace, kFindDelimName, "We found the Delimiter\n");
+      trace(kFindDelimTrace, kFindDelimName, "returning 0x%08X\n", AddressLow32(found));
+      trace(kFindDelimTrace, kFindDelimName, "}\n");
       return found;
     }
     ++scanned;
-    if (trace_bytes) svr_log(kFindDelimByteTrace, kFindDelimName, "Var: %d\n", scanned);
+    if (trace_bytes) trace(kFindDelimByteTrace, kFindDelimName, "Var: %d\n", scanned);
     if (scanned >= limit) {
-      svr_log(kFindDelimFailure, kFindDelimName, "Return because of size overflow (%d)\n", scanned);
-      svr_log(kFindDelimTrace, kFindDelimName, "returning %d\n", 0);
-      svr_log(kFindDelimTrace, kFindDelimName, "}\n");
+      trace(kFindDelimFailure, kFindDelimName, "Return because of size overflow (%d)\n", scanned);
+      trace(kFindDelimTrace, kFindDelimName, "returning %d\n", 0);
+      trace(kFindDelimTrace, kFindDelimName, "}\n");
       return nullptr;
     }
   }
 }
 
-int ConvertStructure(std::uint8_t* buffer) {
-  svr_log(kConvertTrace, kConvertName, "{\n");
+int ConvertStructure(std::uint8_t* buffer, const Trace& trace) {
+  trace(kConvertTrace, kConvertName, "{\n");
   std::uint8_t record[VersionInfo_V6::kSize] = {};
-  svr_log(kConvertTrace, kConvertName, "Version Info structure resetted\n");
+  trace(kConvertTrace, kConvertName, "Version Info structure resetted\n");
 
   const char* delimiter = zeblix::kDelimiterText.data();
   const std::uint8_t* cursor = buffer + zeblix::kEyeCatchSize;
   for (std::size_t index = 0; index < zeblix::kFieldSlots.size(); ++index) {
     const zeblix::FieldSlot slot = zeblix::kFieldSlots[index];
-    const std::uint8_t* end = FindDelim(cursor, delimiter, static_cast<std::int32_t>(slot.width));
+    const std::uint8_t* end =
+        FindDelim(cursor, delimiter, static_cast<std::int32_t>(slot.width), trace);
     if (end == nullptr) {
-      svr_log(kConvertTrace, kConvertName, "returning %d\n", 0);
-      svr_log(kConvertTrace, kConvertName, "}\n");
+      trace(kConvertTrace, kConvertName, "returning %d\n", 0);
+      trace(kConvertTrace, kConvertName, "}\n");
       return 0;
     }
     const auto length = static_cast<std::size_t>(end - cursor);
     std::memcpy(record + slot.offset, cursor, length);
     if (index == 0) {
-      svr_log(kConvertTrace, kConvertName, "length of first field: %d\n", static_cast<int>(length));
+      trace(kConvertTrace, kConvertName, "length of first field: %d\n", static_cast<int>(length));
     } else {
-      svr_log(kConvertTrace, kConvertName, "length of field: %d\n", static_cast<int>(length));
+      trace(kConvertTrace, kConvertName, "length of field: %d\n", static_cast<int>(length));
     }
-    TraceFieldValue(index, record);
+    TraceFieldValue(index, record, trace);
     cursor = end + zeblix::kDelimiterSize;
   }
 
   std::memcpy(buffer, record, sizeof record);
-  svr_log(kConvertTrace, kConvertName, "returning %d\n", 1);
-  svr_log(kConvertTrace, kConvertName, "}\n");
+  trace(kConvertTrace, kConvertName, "returning %d\n", 1);
+  trace(kConvertTrace, kConvertName, "}\n");
   return 1;
 }

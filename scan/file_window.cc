@@ -25,12 +25,19 @@ FileWindow::FileWindow(std::size_t read_size) : read_size_(std::max(read_size, k
 
 void FileWindow::Reset(int fd, std::int64_t offset, MagicWatch* watch) {
   fd_ = fd;
+  memory_ = {};
   data_ = piece_;
   base_ = offset;
   head_ = 0;
   size_ = 0;
   at_end_ = false;
+  read_error_ = 0;
   watch_ = watch;
+}
+
+void FileWindow::Reset(std::span<const std::uint8_t> bytes, MagicWatch* watch) {
+  Reset(-1, 0, watch);
+  memory_ = bytes;
 }
 
 bool FileWindow::Refill(std::size_t keep) {
@@ -84,21 +91,32 @@ void FileWindow::LetWatchExamine() {
     watch_->Examine(data_, base_, size_, base_ + static_cast<std::int64_t>(size_));
 }
 
-// One read() into the free space. A read error ends the file like its end does.
+// One read into the free space. A read error ends the file like its end does, and is kept.
 std::size_t FileWindow::ReadMore() {
   std::uint8_t* free = data_ + size_;
   const auto room = static_cast<std::size_t>(end_ - free);
   if (at_end_ || room == 0) return 0;
-  ssize_t got;
-  do {
-    got = read(fd_, free, std::min(room, read_size_));
-  } while (got < 0 && errno == EINTR);
-  if (got <= 0) {
+  const std::size_t fresh = ReadSource(free, std::min(room, read_size_));
+  if (fresh == 0) {
     at_end_ = true;
     return 0;
   }
-  const auto fresh = static_cast<std::size_t>(got);
   if (watch_ != nullptr) watch_->Capture(free, fresh, OffsetAt(size_));
   size_ += fresh;
   return fresh;
+}
+
+std::size_t FileWindow::ReadSource(std::uint8_t* into, std::size_t room) {
+  if (fd_ < 0) {
+    const auto consumed = static_cast<std::size_t>(OffsetAt(size_));
+    const std::size_t take = std::min(room, memory_.size() - consumed);
+    if (take > 0) std::memcpy(into, memory_.data() + consumed, take);
+    return take;
+  }
+  ssize_t got;
+  do {
+    got = read(fd_, into, room);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) read_error_ = errno;
+  return got > 0 ? static_cast<std::size_t>(got) : 0;
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 
 class MagicWatch;
 
@@ -23,6 +24,12 @@ class FileWindow {
 
   // Starts reading `fd`, whose position is `offset`, with an empty buffer.
   void Reset(int fd, std::int64_t offset, MagicWatch* watch);
+
+  // Starts reading bytes in memory, from their first, as if they were a file.
+  void Reset(std::span<const std::uint8_t> bytes, MagicWatch* watch);
+
+  // The errno of a read that failed, which ended the file early; 0 when none did.
+  int read_error() const { return read_error_; }
 
   // The window: file bytes [base, base + size), and the cursor.
   const std::uint8_t* bytes() const { return data_; }
@@ -53,6 +60,7 @@ class FileWindow {
  private:
   void LetWatchExamine();
   std::size_t ReadMore();
+  std::size_t ReadSource(std::uint8_t* into, std::size_t room);
 
   // Pieces are read to a cache-line boundary, with room in front for the carried bytes.
   static constexpr std::size_t kCarryRoom = 64;
@@ -66,6 +74,8 @@ class FileWindow {
   std::size_t size_ = 0;
   std::int64_t base_ = 0;
   int fd_ = -1;
+  std::span<const std::uint8_t> memory_;  // the source when there is no fd
   bool at_end_ = false;
+  int read_error_ = 0;
   MagicWatch* watch_ = nullptr;
 };

@@ -11,35 +11,47 @@ ScanSession::~ScanSession() {
   Close();
 }
 
-bool ScanSession::Begin(const char* path, std::int64_t offset) {
-  if (fd_ >= 0 && stream_) return true;
+bool ScanSession::Open(const char* path, std::int64_t offset) {
+  if (held_) return true;
   Close();
   fd_ = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (fd_ < 0) return false;
   struct stat status {};
-  stream_ = fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode);
-  if (stream_ || offset <= 0) {
+  if (fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
     // A stream is read from its first byte, so that the watch sees all of it.
-    watch_.Restart(0);
-    window_.Reset(fd_, 0, &watch_);
+    Hold(fd_);
     window_.SkipTo(offset);
     return true;
   }
   // A later call of a regular file needs no watch: the old format is looked for only when a call
   // from offset 0 finds no block.
-  lseek(fd_, offset, SEEK_SET);
+  if (offset > 0) lseek(fd_, offset, SEEK_SET);
   watch_.Restart(offset);
-  window_.Reset(fd_, offset, nullptr);
+  window_.Reset(fd_, offset, offset > 0 ? nullptr : &watch_);
   return true;
 }
 
+void ScanSession::Hold(int fd) {
+  fd_ = fd;
+  held_ = true;
+  watch_.Restart(0);
+  window_.Reset(fd, 0, &watch_);
+}
+
+void ScanSession::Hold(std::span<const std::uint8_t> bytes) {
+  Close();
+  held_ = true;
+  watch_.Restart(0);
+  window_.Reset(bytes, &watch_);
+}
+
 void ScanSession::End(bool more_to_come) {
-  if (!(stream_ && more_to_come)) Close();
+  if (!(held_ && more_to_come)) Close();
 }
 
 void ScanSession::WatchWholeFile() {
   if (!watch_.StartedAt(0)) {
-    // Only a regular file can get here: a stream is watched from its first byte.
+    // Only a regular file can get here: a held source is watched from its first byte.
     lseek(fd_, 0, SEEK_SET);
     watch_.Restart(0);
     window_.Reset(fd_, 0, &watch_);
@@ -50,5 +62,5 @@ void ScanSession::WatchWholeFile() {
 void ScanSession::Close() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
-  stream_ = false;
+  held_ = false;
 }

@@ -1,12 +1,14 @@
 // What the block scanner keeps for one file between its calls: the read buffer, the magic watch,
-// and, for a pipe or device, the open stream itself. A regular file is opened and closed in every
-// call and read from the resume offset; a stream cannot be opened again or sought, so it stays
+// and the source of the bytes. The utility opens a regular file in every call and reads it from
+// the resume offset. A stream (a pipe or device) cannot be opened again or sought, so it stays
 // open from one call to the next and is read on from where the last call stopped, which is the
-// resume offset that call handed back.
+// resume offset that call handed back; the library holds every source that way, so that each byte
+// is read once.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "scan/file_window.h"
 #include "scan/magic_watch.h"
@@ -23,16 +25,24 @@ class ScanSession {
   // False when the read buffer could not be allocated.
   bool allocated() const { return window_.allocated(); }
 
-  // Opens the file for one call and places the window at `offset`; a stream held from the last
-  // call goes on where it stopped. False when the file cannot be opened.
-  bool Begin(const char* path, std::int64_t offset);
+  // Opens the file for one call and places the window at `offset`; a source held from the last
+  // call goes on where it stopped. False, with errno set, when the file cannot be opened.
+  bool Open(const char* path, std::int64_t offset);
 
-  // Ends a call. A stream stays open when the caller will come back for more.
+  // Holds an open descriptor, or bytes in memory, for every call of one scan, read once from
+  // their first byte. The session closes the descriptor.
+  void Hold(int fd);
+  void Hold(std::span<const std::uint8_t> bytes);
+
+  // Ends a call. A held source stays open when the caller will come back for more.
   void End(bool more_to_come);
 
   // Has the magic watch seen every byte of the file from offset 0, reading the file again from
   // its start when this call began later.
   void WatchWholeFile();
+
+  // The errno of a read that failed and ended the file early, or 0.
+  int read_error() const { return window_.read_error(); }
 
   FileWindow& window() { return window_; }
   const MagicWatch& watch() const { return watch_; }
@@ -43,5 +53,5 @@ class ScanSession {
   FileWindow window_;
   MagicWatch watch_;
   int fd_ = -1;
-  bool stream_ = false;
+  bool held_ = false;
 };

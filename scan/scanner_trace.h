@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "log/svr_log.h"
+#include "log/trace.h"
 #include "scan/version_info.h"
 
 namespace scanner_trace {
@@ -26,9 +26,9 @@ inline unsigned Low32Hex(std::int64_t offset) {
 }
 
 // The closing lines of a scanner call.
-inline ScanStatus TraceReturn(ScanStatus status) {
-  svr_log(kTrace, kName, "returning %d\n", status);
-  svr_log(kTrace, kName, "}\n");
+inline ScanStatus TraceReturn(const Trace& trace, ScanStatus status) {
+  trace(kTrace, kName, "returning %d\n", status);
+  trace(kTrace, kName, "}\n");
   return status;
 }
 

@@ -6,7 +6,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 
+#include "log/trace.h"
+#include "zeblix/byte_order.h"
 #include "zeblix/version_block.h"
 
 // The record buffer holds one record of either format; it is sized for the larger.
@@ -55,6 +59,29 @@ static_assert(VersionInfo_V5::FileType.offset + VersionInfo_V5::FileType.width =
               VersionInfo_V5::kSize);
 static_assert(VersionInfo_V5::kSize <= kRecordBufferSize);
 
+// Where the fields a report shows lie in a record of each format.
+struct RecordFields {
+  zeblix::FieldSlot company, description, product_version, internal_name, copyright, product_name,
+      patch_level, release_mask, file_os, file_type;
+  const zeblix::FieldSlot* build_number;  // the old format has none
+};
+inline constexpr RecordFields kRecordFieldsV6{
+    VersionInfo_V6::Company,      VersionInfo_V6::Description, VersionInfo_V6::ProductVersion,
+    VersionInfo_V6::InternalName, VersionInfo_V6::CopyRight,   VersionInfo_V6::ProductName,
+    VersionInfo_V6::PatchLevel,   VersionInfo_V6::ReleaseMask, VersionInfo_V6::FileOS,
+    VersionInfo_V6::FileType,     &VersionInfo_V6::BuildNumber};
+inline constexpr RecordFields kRecordFieldsV5{VersionInfo_V5::Company,
+                                              VersionInfo_V5::Description,
+                                              VersionInfo_V5::ProductVersion,
+                                              VersionInfo_V5::InternalName,
+                                              VersionInfo_V5::CopyRight,
+                                              VersionInfo_V5::ProductName,
+                                              VersionInfo_V5::PatchLevel,
+                                              VersionInfo_V5::ReleaseMask,
+                                              VersionInfo_V5::FileOS,
+                                              VersionInfo_V5::FileType,
+                                              nullptr};
+
 // What one call of the block scanner found.
 enum ScanStatus : std::int16_t {
   kScanUnreadable = -1,     // the file cannot be opened, or an old record cannot be read whole
@@ -64,17 +91,19 @@ enum ScanStatus : std::int16_t {
   kScanEndAfterReport = 99  // end of file after a new-format report for this file
 };
 
-// Byte order of the record last accepted: 0 none yet, then one of these. Never reset between
-// files.
+// Byte order of the record last accepted: 0 none yet, then one of these.
 inline constexpr std::int32_t kSameByteOrder = 1;
 inline constexpr std::int32_t kForeignByteOrder = 2;
-extern std::int32_t SavedVersionID;
 
-// 1 once a new-format report was printed for the current file; ends the scan at end of file.
+// The utility's process-wide values, defined with its own scanner call (load_version_info.h);
+// the engine keeps them per scan instead (ScanContext). SavedVersionID is never reset between
+// files; LoopBreak is 1 once a new-format report was printed for the current file, which ends
+// the scan at the end of the file.
+extern std::int32_t SavedVersionID;
 extern std::int32_t LoopBreak;
 
 // Cuts a text field at its first dollar sign within width bytes, even one after a NUL byte.
-void Zap(std::uint8_t* field, std::size_t width);
+void Zap(std::uint8_t* field, std::size_t width, const Trace& trace);
 
 // The six text fields cut at a dollar sign when a record is accepted; BuildNumber is not one.
 using ZappedFields = std::array<zeblix::FieldSlot, 6>;
@@ -84,4 +113,15 @@ inline constexpr ZappedFields kZappedFieldsV6 = {
 inline constexpr ZappedFields kZappedFieldsV5 = {
     VersionInfo_V5::Company,      VersionInfo_V5::Description, VersionInfo_V5::ProductVersion,
     VersionInfo_V5::InternalName, VersionInfo_V5::CopyRight,   VersionInfo_V5::ProductName};
-void ZapTextFields(std::uint8_t* record, const ZappedFields& fields);
+void ZapTextFields(std::uint8_t* record, const ZappedFields& fields, const Trace& trace);
+
+// A text field as the report shows it: up to its first NUL byte, and never past its width.
+inline std::string_view FieldText(const std::uint8_t* record, zeblix::FieldSlot slot) {
+  const char* start = reinterpret_cast<const char*>(record + slot.offset);
+  return {start, strnlen(start, slot.width)};
+}
+
+// A 16-bit field as stored, in this machine's byte order.
+inline std::uint16_t FieldNumber(const std::uint8_t* record, zeblix::FieldSlot slot) {
+  return zeblix::LoadNative<std::uint16_t>(record + slot.offset);
+}

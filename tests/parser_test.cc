@@ -52,7 +52,7 @@ TEST(ConvertStructure, ParsesTheUtilitysOwnBlock) {
   ASSERT_EQ(std::string(V_ZEBLIX.begin(), V_ZEBLIX.end()), expected);
 
   std::vector<std::uint8_t> buffer(V_ZEBLIX.begin(), V_ZEBLIX.end());
-  ASSERT_EQ(ConvertStructure(buffer.data()), 1);
+  ASSERT_EQ(ConvertStructure(buffer.data(), Trace()), 1);
   EXPECT_EQ(Text(buffer, VersionInfo_V6::CopyRight), own.copyright);
   EXPECT_EQ(Number(buffer, VersionInfo_V6::FileOS), 58);
   for (std::size_t i = 0; i < zeblix::kEyeCatchSize; ++i) EXPECT_EQ(buffer[i], 0) << i;
@@ -90,7 +90,7 @@ TEST(ConvertStructure, TakesEachFieldUpToItsDelimiter) {
     raw[c.field] = c.bytes;
     auto buffer = BlockBuffer(CompactBlock(raw));
     const auto before = buffer;
-    const int parsed = ConvertStructure(buffer.data());
+    const int parsed = ConvertStructure(buffer.data(), Trace());
     EXPECT_EQ(parsed, c.parses ? 1 : 0) << c.name;
     if (!c.parses) {
       EXPECT_EQ(buffer, before) << c.name << ": a failed parse leaves the buffer as it was";
@@ -117,7 +117,7 @@ TEST(ConvertStructure, SkipsTheByteAfterTheDelimiterWhateverItIs) {
     block += raw[i] + DelimiterText() + (i == 1 ? 'Z' : '\0');
   }
   auto buffer = BlockBuffer(block);
-  ASSERT_EQ(ConvertStructure(buffer.data()), 1);
+  ASSERT_EQ(ConvertStructure(buffer.data(), Trace()), 1);
   EXPECT_EQ(Text(buffer, VersionInfo_V6::Company), "Acme");
   EXPECT_EQ(Text(buffer, VersionInfo_V6::Description), "Widget");
 }
@@ -126,7 +126,7 @@ TEST(ConvertStructure, FailsWithoutTheClosingDelimiter) {
   std::string block = CompactBlock(NativeRawFields());
   block.resize(block.size() - Delimiter().size());
   auto buffer = BlockBuffer(block);
-  EXPECT_EQ(ConvertStructure(buffer.data()), 0);
+  EXPECT_EQ(ConvertStructure(buffer.data(), Trace()), 0);
 }
 
 TEST(ConvertStructure, NeverLooksPastOffset1242) {
@@ -137,11 +137,11 @@ TEST(ConvertStructure, NeverLooksPastOffset1242) {
   block[1242] = '?';
   auto buffer = std::make_unique<std::uint8_t[]>(1243);
   std::memcpy(buffer.get(), block.data(), 1243);
-  EXPECT_EQ(ConvertStructure(buffer.get()), 0);
+  EXPECT_EQ(ConvertStructure(buffer.get(), Trace()), 0);
 
   // The same with every byte after the eyecatcher a near miss of the delimiter.
   std::memset(buffer.get() + 40, 'Z', 1203);
-  EXPECT_EQ(ConvertStructure(buffer.get()), 0);
+  EXPECT_EQ(ConvertStructure(buffer.get(), Trace()), 0);
 }
 
 TEST(FindDelim, FindsTheFirstDelimiterWithinTheLimit) {
@@ -165,7 +165,8 @@ TEST(FindDelim, FindsTheFirstDelimiterWithinTheLimit) {
   for (const auto& c : cases) {
     std::vector<std::uint8_t> bytes(c.bytes.begin(), c.bytes.end());
     bytes.resize(bytes.size() + 100, 0);
-    const std::uint8_t* found = FindDelim(bytes.data(), DelimiterText().c_str(), c.field_size);
+    const std::uint8_t* found =
+        FindDelim(bytes.data(), DelimiterText().c_str(), c.field_size, Trace());
     const long offset = found == nullptr ? -1 : static_cast<long>(found - bytes.data());
     EXPECT_EQ(offset, c.expected) << c.name;
   }

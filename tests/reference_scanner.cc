@@ -71,7 +71,7 @@ std::int16_t ReferenceLoadVersionInfo(const char* path, std::uint8_t* buffer, st
     std::memset(buffer + length, 0, kBlock - length);
     j = 0;
     std::uint32_t id = 0;
-    if (ConvertStructure(buffer) == 1) std::memcpy(&id, buffer + 40, sizeof id);
+    if (ConvertStructure(buffer, Trace()) == 1) std::memcpy(&id, buffer + 40, sizeof id);
     if (id != 0xDD22AACC && id != 0xCCAA22DD) {
       fseeko(file, after, SEEK_SET);
       continue;

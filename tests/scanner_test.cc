@@ -163,7 +163,7 @@ TEST(Zap, CutsAtTheFirstDollarEvenPastANul) {
   };
   for (const auto& c : cases) {
     std::string field = c.field;
-    Zap(reinterpret_cast<std::uint8_t*>(field.data()), c.width);
+    Zap(reinterpret_cast<std::uint8_t*>(field.data()), c.width, Trace());
     EXPECT_EQ(field, c.expected);
   }
 }

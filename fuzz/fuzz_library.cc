@@ -1,0 +1,45 @@
+// Fuzz entry: the library on arbitrary bytes. The bytes lie in a buffer of exactly their size, so
+// any read outside them stops the run, and scanning them in memory must give the very records
+// that scanning them as a file gives, offsets and byte orders included.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zeblix/scan.h"
+
+namespace {
+
+std::vector<zeblix::Record> FromFile(const std::uint8_t* data, std::size_t size) {
+  std::vector<zeblix::Record> records;
+  const int fd = memfd_create("zeblix-fuzz", MFD_CLOEXEC);
+  if (fd < 0) __builtin_trap();
+  for (std::size_t written = 0; written < size;) {
+    const ssize_t got = write(fd, data + written, size - written);
+    if (got <= 0) __builtin_trap();
+    written += static_cast<std::size_t>(got);
+  }
+  const std::error_code error =
+      zeblix::ScanFile("/proc/self/fd/" + std::to_string(fd),
+                       [&](const zeblix::Record& record) { records.push_back(record); });
+  close(fd);
+  if (error) __builtin_trap();
+  return records;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const auto exact = std::make_unique<std::uint8_t[]>(size);
+  if (size > 0) std::memcpy(exact.get(), data, size);
+  std::vector<zeblix::Record> records;
+  const std::error_code error =
+      zeblix::ScanBytes(std::span(exact.get(), size),
+                        [&](const zeblix::Record& record) { records.push_back(record); });
+  if (error || records != FromFile(data, size)) __builtin_trap();
+  return 0;
+}

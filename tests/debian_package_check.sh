@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# debian_package_check.sh BUILD_DIR: builds the Debian packages of an optimised build, has lintian
+# check each (any error fails), installs all three with dpkg -i, reports the installed utility on
+# itself, builds the C example against the installed -dev package with pkg-config and runs it, and
+# removes the packages again. Needs root, as dpkg does.
+set -euo pipefail
+[ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
+build=$(cd "$1" && pwd) source=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+packages=(zeblix libzeblix-dev libzeblix6)
+cleanup() { dpkg -r "${packages[@]}" >/dev/null 2>&1 || true; rm -rf "$work"; }
+trap cleanup EXIT
+
+(cd "$build" && rm -f ./*.deb && cpack -G DEB >/dev/null 2>&1)
+for deb in "$build"/*.deb; do
+  report=$(lintian --suppress-tags maintscript-calls-ldconfig "$deb" 2>&1 | grep -v '^running with root' || true)
+  [ -n "$report" ] && printf '%s\n' "$report"
+  if grep -q '^E:' <<<"$report"; then echo "lintian errors in $(basename "$deb")" >&2; exit 1; fi
+done
+dpkg -i "$build"/*.deb >/dev/null
+
+expected=$(cd "$work" && cp /usr/bin/zeblix . && zeblix zeblix)
+grep -q 'Product Name       - zeblix' <<<"$expected"
+cc -std=c99 -pedantic -Wall -Werror "$source/examples/scan_api/report.c" \
+  $(pkg-config --cflags --libs zeblix) -o "$work/report"
+[ "$(cd "$work" && ./report zeblix)" = "$expected" ]
+echo "Debian packages: lintian without errors, installed, used and removed: $(cd "$build" && ls ./*.deb | xargs)"
