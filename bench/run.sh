@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # run.sh BUILD_DIR CORPUS_DIR [ROUNDS]: times zeblix on each corpus against the read-only floor,
 # cat, grep and the library's ScanFile (lib), warm, alternating the commands round by round, and
-# prints medians, ratios and zeblix's peak memory. The last line is a one-line summary.
+# prints medians, ratios and zeblix's peak memory. The last line is a one-line summary. With
+# BASELINE naming another zeblix binary (an earlier build), it is timed in the same rounds too.
 set -euo pipefail
 [ $# -ge 2 ] || { echo "usage: $0 BUILD_DIR CORPUS_DIR [ROUNDS]" >&2; exit 2; }
 build=$(cd "$1" && pwd) corpus=$(cd "$2" && pwd) rounds=${3:-9}
@@ -33,6 +34,7 @@ time_commands() {
     [lib]="$library ${targets[*]}"
   )
   [ "$name" = big-none ] && cmds[zeblix-0x102]="env SVRLOG=0x102 $zeblix ${targets[*]}"
+  [ -n "${BASELINE:-}" ] && cmds[base]="env -u SVRLOG $BASELINE ${targets[*]}"
   local order=("${!cmds[@]}") tmp
   tmp=$(mktemp -d)
   for c in "${order[@]}"; do eval "${cmds[$c]}" >/dev/null 2>&1 || true; done  # warm the cache
@@ -62,6 +64,7 @@ for entry in big-none:big/none.bin big-block:big/block.bin small:small libs:libs
     "$(ratio "$z" "$f")" "$(ratio "$z" "$c")" "$(ratio "$z" "$g")" "$(ratio "$l" "$z")" \
     "${med[$name,mem]}"
   summary+="$name $(ratio "$z" "$f")x floor, lib $(ratio "$l" "$z")x; "
+  [ -n "${BASELINE:-}" ] && summary+="(baseline $(ratio "${med[$name,base]}" "$f")x floor, zeblix $(ratio "$z" "${med[$name,base]}")x baseline) "
 done
 trace=$(ratio "${med[big-none,zeblix-0x102]}" "${med[big-none,zeblix]}")
 echo "SVRLOG=0x102 against unset on big/none.bin: ${trace}x"

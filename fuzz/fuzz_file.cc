@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string path = "/proc/self/fd/" + std::to_string(fd);
   // The smallest read size puts a seam between pieces every two kilobytes.
-  const std::int16_t status = LoadPrintVersionInfo(path.c_str(), FileWindow::kMinReadSize);
+  const std::int16_t status =
+      LoadPrintVersionInfo(path.c_str(), FileFacts{}, FileWindow::kMinReadSize);
   close(fd);
   if (status != 0 && status != 2 && status != 99 && status != -1) __builtin_trap();
   return 0;

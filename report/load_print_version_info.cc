@@ -28,13 +28,14 @@ std::int16_t Return(std::int16_t status) {
 }  // namespace
 
 std::int16_t LoadPrintVersionInfo(const char* path) {
-  return LoadPrintVersionInfo(path, ScanSession::kDefaultReadSize);
+  return LoadPrintVersionInfo(path, FileFacts{});
 }
 
-std::int16_t LoadPrintVersionInfo(const char* path, std::size_t read_size) {
+std::int16_t LoadPrintVersionInfo(const char* path, const FileFacts& facts, std::size_t read_size) {
   svr_log(kTrace, kName, "{\n");
   const std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kRecordBufferSize]);
-  const auto session = std::unique_ptr<ScanSession>(new (std::nothrow) ScanSession(read_size));
+  const auto session =
+      std::unique_ptr<ScanSession>(new (std::nothrow) ScanSession(read_size, facts));
   if (buffer == nullptr || session == nullptr || !session->allocated()) {
     std::printf("\nUnable to allocate memory\n");
     svr_log(kNotice, kName, "\nUnable to allocate memory\n");

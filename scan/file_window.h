@@ -5,6 +5,8 @@
 // examines the bytes before they are dropped.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -27,6 +29,19 @@ class FileWindow {
 
   // Starts reading bytes in memory, from their first, as if they were a file.
   void Reset(std::span<const std::uint8_t> bytes, MagicWatch* watch);
+
+  // The file ends at `end`, as a status taken before the open said: no read is made to learn it.
+  void ExpectEnd(std::int64_t end) { expected_end_ = end; }
+
+  // The next read first asks for bytes already in the page cache only, to learn whether reading
+  // this file waits for the disk.
+  void ProbeWait() { probe_wait_ = true; }
+
+  // True when the probe found bytes missing from the page cache.
+  bool waited() const { return waited_; }
+
+  // A large file whose reads wait has the kernel reading this far ahead of the window.
+  static constexpr std::int64_t kStreamAhead = std::int64_t{64} << 20;
 
   // The errno of a read that failed, which ended the file early; 0 when none did.
   int read_error() const { return read_error_; }
@@ -61,6 +76,8 @@ class FileWindow {
   void LetWatchExamine();
   std::size_t ReadMore();
   std::size_t ReadSource(std::uint8_t* into, std::size_t room);
+  ssize_t ReadProbingWait(std::uint8_t* into, std::size_t room);
+  void StreamAhead();
 
   // Pieces are read to a cache-line boundary, with room in front for the carried bytes.
   static constexpr std::size_t kCarryRoom = 64;
@@ -77,5 +94,9 @@ class FileWindow {
   std::span<const std::uint8_t> memory_;  // the source when there is no fd
   bool at_end_ = false;
   int read_error_ = 0;
+  std::int64_t expected_end_ = 0;  // 0: unknown, read until a read returns nothing
+  bool probe_wait_ = false;
+  bool waited_ = false;
+  std::int64_t asked_until_ = 0;  // where the bytes asked for ahead of the window end
   MagicWatch* watch_ = nullptr;
 };

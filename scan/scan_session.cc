@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-ScanSession::ScanSession(std::size_t read_size) : window_(read_size) {}
+#include "scan/read_ahead.h"
+
+ScanSession::ScanSession(std::size_t read_size, const FileFacts& facts)
+    : window_(read_size), facts_(facts) {}
 
 ScanSession::~ScanSession() {
   Close();
@@ -14,8 +17,14 @@ ScanSession::~ScanSession() {
 bool ScanSession::Open(const char* path, std::int64_t offset) {
   if (held_) return true;
   Close();
-  fd_ = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+  fd_ = facts_.name_in_dir != nullptr ? openat(facts_.dir_fd, facts_.name_in_dir, kFlags)
+                                      : open(path, kFlags);
   if (fd_ < 0) return false;
+  if (facts_.regular) {
+    OpenRegular(offset, facts_.read_ahead != nullptr && !facts_.read_ahead->active());
+    return true;
+  }
   struct stat status {};
   if (fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
     // A stream is read from its first byte, so that the watch sees all of it.
@@ -23,12 +32,21 @@ bool ScanSession::Open(const char* path, std::int64_t offset) {
     window_.SkipTo(offset);
     return true;
   }
+  OpenRegular(offset, false);
+  return true;
+}
+
+void ScanSession::OpenRegular(std::int64_t offset, bool probe_wait) {
   // A later call of a regular file needs no watch: the old format is looked for only when a call
   // from offset 0 finds no block.
   if (offset > 0) lseek(fd_, offset, SEEK_SET);
   watch_.Restart(offset);
   window_.Reset(fd_, offset, offset > 0 ? nullptr : &watch_);
-  return true;
+  window_.ExpectEnd(facts_.size);
+  if (offset == 0 && facts_.size >= kSequentialFrom) {
+    posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
+  if (offset == 0 && probe_wait) window_.ProbeWait();
 }
 
 void ScanSession::Hold(int fd) {
@@ -46,6 +64,7 @@ void ScanSession::Hold(std::span<const std::uint8_t> bytes) {
 }
 
 void ScanSession::End(bool more_to_come) {
+  if (window_.waited() && facts_.read_ahead != nullptr) facts_.read_ahead->NoteWait();
   if (!(held_ && more_to_come)) Close();
 }
 
@@ -55,6 +74,7 @@ void ScanSession::WatchWholeFile() {
     lseek(fd_, 0, SEEK_SET);
     watch_.Restart(0);
     window_.Reset(fd_, 0, &watch_);
+    window_.ExpectEnd(facts_.size);
   }
   window_.Drain();
 }

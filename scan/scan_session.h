@@ -13,11 +13,27 @@
 #include "scan/file_window.h"
 #include "scan/magic_watch.h"
 
+class ReadAhead;
+
+// What the walk learnt of a file before handing it on. Without it, the scanner learns the same
+// from a status call after the open, and the end of the file from a read that returns nothing.
+struct FileFacts {
+  bool regular = false;
+  std::int64_t size = 0;            // 0 is not trusted: proc files show 0 and hold bytes
+  ReadAhead* read_ahead = nullptr;  // told when a read of the file had to wait for the disk
+  // The file's name in the open directory it was listed in, so that opening it looks up one name
+  // instead of the whole path; nullptr opens the path.
+  int dir_fd = -1;
+  const char* name_in_dir = nullptr;
+};
+
 class ScanSession {
  public:
   static constexpr std::size_t kDefaultReadSize = 256 * 1024;
+  // From this size on, a file is read with sequential advice, for a larger kernel read-ahead.
+  static constexpr std::int64_t kSequentialFrom = std::int64_t{8} << 20;
 
-  explicit ScanSession(std::size_t read_size = kDefaultReadSize);
+  explicit ScanSession(std::size_t read_size = kDefaultReadSize, const FileFacts& facts = {});
   ~ScanSession();
   ScanSession(const ScanSession&) = delete;
   ScanSession& operator=(const ScanSession&) = delete;
@@ -49,9 +65,11 @@ class ScanSession {
 
  private:
   void Close();
+  void OpenRegular(std::int64_t offset, bool probe_wait);
 
   FileWindow window_;
   MagicWatch watch_;
+  FileFacts facts_;
   int fd_ = -1;
   bool held_ = false;
 };

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# cold.sh BUILD_DIR CORPUS_DIR [ROUNDS]: times zeblix on each corpus with the page cache cold,
+# against the read-only floor (which reads file after file, without look-ahead) and cat. Before
+# every timed run the corpus is evicted from the page cache by bench/zeblix_evict
+# (posix_fadvise(POSIX_FADV_DONTNEED) on every file: no root, no drop_caches); the commands
+# alternate round by round, and the medians and ratios are printed. The last line is a summary.
+set -euo pipefail
+[ $# -ge 2 ] || { echo "usage: $0 BUILD_DIR CORPUS_DIR [ROUNDS]" >&2; exit 2; }
+build=$(cd "$1" && pwd) corpus=$(cd "$2" && pwd) rounds=${3:-5}
+zeblix=$build/zeblix floor=$build/bench/zeblix_read_floor evict=$build/bench/zeblix_evict
+inventory=$build/zeblix-inventory
+
+seconds() {
+  local start end
+  start=$(date +%s%N)
+  "$@" >/dev/null 2>&1 || true
+  end=$(date +%s%N)
+  echo "$(( (end - start) / 1000 ))e-6" | awk '{printf "%.6f\n", $1}'
+}
+median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+
+declare -A med
+time_cold() {
+  local name=$1 target=$2
+  local -a files=("$target")
+  [ -d "$target" ] && files=("$target"/*)
+  local -A cmds=(
+    [zeblix]="env -u SVRLOG $zeblix $target"
+    [floor]="$floor $target"
+    [cat]="cat ${files[*]}"
+  )
+  [ -x "$inventory" ] && cmds[inventory]="$inventory -q -j 2 $target"
+  local order=("${!cmds[@]}") tmp c
+  tmp=$(mktemp -d)
+  for ((r = 0; r < rounds; r++)); do
+    for ((i = 0; i < ${#order[@]}; i++)); do
+      c=${order[$(( (i + r) % ${#order[@]} ))]}
+      "$evict" "$target" 2>/dev/null
+      # shellcheck disable=SC2086
+      seconds ${cmds[$c]} >>"$tmp/$c"
+    done
+  done
+  for c in "${order[@]}"; do med[$name,$c]=$(median <"$tmp/$c"); done
+  rm -rf "$tmp"
+}
+
+printf '%-10s %9s %9s %9s %9s %9s %9s %9s\n' corpus zeblix floor cat inventory z/floor z/cat inv/cat
+summary=""
+for entry in big-none:big/none.bin small:small libs:libs; do
+  name=${entry%%:*} target=$corpus/${entry#*:}
+  time_cold "$name" "$target"
+  z=${med[$name,zeblix]} f=${med[$name,floor]} c=${med[$name,cat]} i=${med[$name,inventory]:-}
+  printf '%-10s %9s %9s %9s %9s %9s %9s %9s\n' "$name" "$z" "$f" "$c" "${i:--}" \
+    "$(ratio "$z" "$f")" "$(ratio "$z" "$c")" "$([ -n "$i" ] && ratio "$i" "$c" || echo -)"
+  summary+="$name $(ratio "$z" "$f")x floor, $(ratio "$z" "$c")x cat; "
+done
+echo "summary (cold): ${summary}$rounds rounds"
