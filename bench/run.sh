@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # run.sh BUILD_DIR CORPUS_DIR [ROUNDS]: times zeblix on each corpus against the read-only floor,
 # cat, grep and the library's ScanFile (lib), warm, alternating the commands round by round, and
-# prints medians, ratios and zeblix's peak memory. The last line is a one-line summary. With
+# prints medians, ratios and zeblix's peak memory; on the small files and the libraries also
+# zeblix-inventory with one and two jobs, as speed-ups over zeblix, with its peak memory. The
+# last line is a one-line summary. With
 # BASELINE naming another zeblix binary (an earlier build), it is timed in the same rounds too.
 set -euo pipefail
 [ $# -ge 2 ] || { echo "usage: $0 BUILD_DIR CORPUS_DIR [ROUNDS]" >&2; exit 2; }
 build=$(cd "$1" && pwd) corpus=$(cd "$2" && pwd) rounds=${3:-9}
 zeblix=$build/zeblix floor=$build/bench/zeblix_read_floor library=$build/bench/zeblix_library_scan
+inventory=$build/zeblix-inventory
 eyecatcher=QuorvantisXZEBLIXzeblixXQuorvantis61100
 
 # Seconds taken by one run of the command line, output thrown away.
@@ -35,6 +38,10 @@ time_commands() {
   )
   [ "$name" = big-none ] && cmds[zeblix-0x102]="env SVRLOG=0x102 $zeblix ${targets[*]}"
   [ -n "${BASELINE:-}" ] && cmds[base]="env -u SVRLOG $BASELINE ${targets[*]}"
+  if [ "$name" = small ] || [ "$name" = libs ]; then
+    cmds[inv-j1]="$inventory -q -j 1 ${targets[*]}"
+    cmds[inv-j2]="$inventory -q -j 2 ${targets[*]}"
+  fi
   local order=("${!cmds[@]}") tmp
   tmp=$(mktemp -d)
   for c in "${order[@]}"; do eval "${cmds[$c]}" >/dev/null 2>&1 || true; done  # warm the cache
@@ -48,6 +55,7 @@ time_commands() {
   for c in "${order[@]}"; do med[$name,$c]=$(median <"$tmp/$c"); done
   rm -rf "$tmp"
   med[$name,mem]=$( { /usr/bin/time -f %M env -u SVRLOG "$zeblix" "${targets[@]}" >/dev/null; } 2>&1 | tail -1)
+  med[$name,inv-mem]=$( { /usr/bin/time -f %M "$inventory" -q "${targets[@]}" >/dev/null; } 2>&1 | tail -1)
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
@@ -65,6 +73,13 @@ for entry in big-none:big/none.bin big-block:big/block.bin small:small libs:libs
     "${med[$name,mem]}"
   summary+="$name $(ratio "$z" "$f")x floor, lib $(ratio "$l" "$z")x; "
   [ -n "${BASELINE:-}" ] && summary+="(baseline $(ratio "${med[$name,base]}" "$f")x floor, zeblix $(ratio "$z" "${med[$name,base]}")x baseline) "
+done
+for name in small libs; do
+  z=${med[$name,zeblix]}
+  printf '%-10s zeblix-inventory -j 1: %.2fx zeblix, -j 2: %.2fx as fast as zeblix; peak %s KiB\n' \
+    "$name" "$(ratio "${med[$name,inv-j1]}" "$z")" "$(ratio "$z" "${med[$name,inv-j2]}")" \
+    "${med[$name,inv-mem]}"
+  summary+="inventory $name -j1 $(ratio "${med[$name,inv-j1]}" "$z")x, -j2 $(ratio "$z" "${med[$name,inv-j2]}")x faster; "
 done
 trace=$(ratio "${med[big-none,zeblix-0x102]}" "${med[big-none,zeblix]}")
 echo "SVRLOG=0x102 against unset on big/none.bin: ${trace}x"

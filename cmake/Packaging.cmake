@@ -10,14 +10,18 @@ function(zeblix_gzip source output)
   add_custom_command(OUTPUT ${output} COMMAND gzip -9nc ${source} > ${output} DEPENDS ${source}
                      VERBATIM)
 endfunction()
+set(manual_pages ${PROJECT_BINARY_DIR}/zeblix.1.gz ${PROJECT_BINARY_DIR}/zeblix-inventory.1.gz)
 zeblix_gzip(${PROJECT_SOURCE_DIR}/man/zeblix.1 ${PROJECT_BINARY_DIR}/zeblix.1.gz)
+zeblix_gzip(${PROJECT_SOURCE_DIR}/man/zeblix-inventory.1 ${PROJECT_BINARY_DIR}/zeblix-inventory.1.gz)
 zeblix_gzip(${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${PROJECT_BINARY_DIR}/changelog.gz)
 add_custom_target(zeblix_compressed_docs ALL
-                  DEPENDS ${PROJECT_BINARY_DIR}/zeblix.1.gz ${PROJECT_BINARY_DIR}/changelog.gz)
+                  DEPENDS ${manual_pages} ${PROJECT_BINARY_DIR}/changelog.gz)
 
-install(TARGETS zeblix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
-install(FILES ${PROJECT_BINARY_DIR}/zeblix.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+install(TARGETS zeblix zeblix-inventory RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         COMPONENT tools)
+install(FILES ${manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+install(FILES ${PROJECT_SOURCE_DIR}/inventory/zeblix-inventory.schema.json
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/zeblix COMPONENT tools)
 
 # The library and the files a program needs to build against it.
 set(config_dir ${CMAKE_INSTALL_DATADIR}/cmake/zeblix)
@@ -68,7 +72,9 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "reports the version blocks compiled into product files
 zeblix reads executables, shared libraries and drivers and prints the version
 information compiled into them: every version block, or an old-format version
-record, with its codes translated into words and its byte order honoured.")
+record, with its codes translated into words and its byte order honoured.
+zeblix-inventory lists the records of whole trees as JSON Lines or CSV, on all
+cores, for scripts and fleets.")
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libzeblix${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)

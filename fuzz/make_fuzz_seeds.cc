@@ -82,6 +82,12 @@ int main(int argc, char** argv) {
   for (const std::string& seed : FileSeeds()) file_seeds.push_back(std::string(1, '\0') + seed);
   WriteFolder(root + "/file", file_seeds, true);
   WriteFolder(root + "/library", FileSeeds(), false);
+  std::vector<std::string> odd_texts = FileSeeds();
+  BlockFields odd;
+  odd.company = "\xff\xfe\x80 not UTF-8";
+  odd.description = "caf\xc3\xa9 \"quoted\" \\ \x01\x1f";
+  odd_texts.push_back("path\xff\n\t\"x" + FullWidthBlock(odd, NativeOrder()));
+  WriteFolder(root + "/inventory_line", odd_texts, false);
   WriteFolder(root + "/parser", ParserSeeds(), false);
   WriteFolder(root + "/svrlog",
               {"0x102", "-1", "", "0x", "258", "0xffffffff", "  +0X1002zz",

@@ -67,6 +67,11 @@ extern "C" int zeblix_scan_file(const char* path, zeblix_record_fn on_record, vo
   return ErrnoOf([&] { return zeblix::ScanFile(path, Adapt(on_record, user)); });
 }
 
+extern "C" int zeblix_scan_fd(int fd, zeblix_record_fn on_record, void* user) {
+  if (on_record == nullptr) return EINVAL;
+  return ErrnoOf([&] { return zeblix::ScanDescriptor(fd, Adapt(on_record, user)); });
+}
+
 extern "C" int zeblix_scan_bytes(const void* data, size_t size, zeblix_record_fn on_record,
                                  void* user) {
   if (on_record == nullptr || (data == nullptr && size > 0)) return EINVAL;

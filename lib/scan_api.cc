@@ -116,6 +116,17 @@ std::error_code ScanFile(std::string_view path, const Callback& on_record) {
   }
 }
 
+std::error_code ScanDescriptor(int fd, const Callback& on_record) {
+  try {
+    const std::unique_ptr<ScanSession> session = NewSession();
+    if (session == nullptr) return ErrorOf(ENOMEM);
+    session->Hold(fd, /*lent=*/true);
+    return ScanHeld(*session, on_record);
+  } catch (const std::bad_alloc&) {
+    return ErrorOf(ENOMEM);
+  }
+}
+
 std::error_code ScanBytes(std::span<const std::uint8_t> bytes, const Callback& on_record) {
   try {
     const std::unique_ptr<ScanSession> session = NewSession();

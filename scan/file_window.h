@@ -41,7 +41,7 @@ class FileWindow {
   bool waited() const { return waited_; }
 
   // A large file whose reads wait has the kernel reading this far ahead of the window.
-  static constexpr std::int64_t kStreamAhead = std::int64_t{64} << 20;
+  static constexpr std::int64_t kStreamAhead = std::int64_t{32} << 20;
 
   // The errno of a read that failed, which ended the file early; 0 when none did.
   int read_error() const { return read_error_; }

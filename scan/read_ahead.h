@@ -4,6 +4,7 @@
 // to wait for the disk: on a warm page cache it costs nothing.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -16,9 +17,9 @@ class ReadAhead {
 
   virtual ~ReadAhead() = default;
 
-  // True once a read has waited for the disk.
-  bool active() const { return active_; }
-  void NoteWait() { active_ = true; }
+  // True once a read has waited for the disk. Any thread may tell; one that walks asks.
+  bool active() const { return active_.load(std::memory_order_relaxed); }
+  void NoteWait() { active_.store(true, std::memory_order_relaxed); }
 
   // Asks for the first bytes of `name`, relative to the directory `dir_fd` (AT_FDCWD for a path),
   // when it is a regular file; `type` is its d_type from the directory listing, DT_UNKNOWN when
@@ -26,5 +27,5 @@ class ReadAhead {
   virtual void Hint(int dir_fd, const char* name, unsigned char type);
 
  private:
-  bool active_ = false;
+  std::atomic<bool> active_ = false;
 };

@@ -49,9 +49,10 @@ void ScanSession::OpenRegular(std::int64_t offset, bool probe_wait) {
   if (offset == 0 && probe_wait) window_.ProbeWait();
 }
 
-void ScanSession::Hold(int fd) {
+void ScanSession::Hold(int fd, bool lent) {
   fd_ = fd;
   held_ = true;
+  lent_ = lent;
   watch_.Restart(0);
   window_.Reset(fd, 0, &watch_);
 }
@@ -80,7 +81,8 @@ void ScanSession::WatchWholeFile() {
 }
 
 void ScanSession::Close() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0 && !lent_) close(fd_);
   fd_ = -1;
   held_ = false;
+  lent_ = false;
 }

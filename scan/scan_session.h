@@ -46,8 +46,8 @@ class ScanSession {
   bool Open(const char* path, std::int64_t offset);
 
   // Holds an open descriptor, or bytes in memory, for every call of one scan, read once from
-  // their first byte. The session closes the descriptor.
-  void Hold(int fd);
+  // where they stand. The session closes the descriptor unless it is only lent.
+  void Hold(int fd, bool lent = false);
   void Hold(std::span<const std::uint8_t> bytes);
 
   // Ends a call. A held source stays open when the caller will come back for more.
@@ -72,4 +72,5 @@ class ScanSession {
   FileFacts facts_;
   int fd_ = -1;
   bool held_ = false;
+  bool lent_ = false;
 };

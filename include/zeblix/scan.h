@@ -96,6 +96,10 @@ class Callback {
 // been handed over.
 ZEBLIX_API std::error_code ScanFile(std::string_view path, const Callback& on_record);
 
+// Scans an open descriptor from where it stands to its end; offsets count from there. The
+// descriptor stays open. Errors as for ScanFile, but for the open.
+ZEBLIX_API std::error_code ScanDescriptor(int fd, const Callback& on_record);
+
 // Scans bytes in memory as the contents of a file; offsets count from bytes[0]. Fails only with
 // ENOMEM.
 ZEBLIX_API std::error_code ScanBytes(std::span<const std::uint8_t> bytes,

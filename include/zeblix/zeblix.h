@@ -66,6 +66,10 @@ typedef int (*zeblix_record_fn)(const struct zeblix_record *record, void *user);
  * read, ENOMEM, or EINVAL for a null path or callback. */
 ZEBLIX_API int zeblix_scan_file(const char *path, zeblix_record_fn on_record, void *user);
 
+/* Scans the open descriptor fd from where it stands to its end; offsets count from there, and
+ * the descriptor stays open. Returns 0, or the errno of a failed read, or ENOMEM. */
+ZEBLIX_API int zeblix_scan_fd(int fd, zeblix_record_fn on_record, void* user);
+
 /* Scans size bytes at data as the contents of a file. Returns 0, ENOMEM, or EINVAL for a null
  * callback or null data with a size. */
 ZEBLIX_API int zeblix_scan_bytes(const void *data, size_t size, zeblix_record_fn on_record,

@@ -1,0 +1,12 @@
+// A whole zeblix-inventory run: the paths named (and those read from --files-from) walked in
+// order, their files scanned on the jobs asked for, the lines written to standard output.
+#pragma once
+
+#include "inventory/options.h"
+
+// Returns the exit status: 0 when every file was read, 1 when some could not be, 2 when the list
+// of --files-from cannot be opened.
+int RunInventory(const Options& options);
+
+// The utility's own version, read from its version block with the library.
+std::string OwnVersion();

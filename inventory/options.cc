@@ -1,0 +1,140 @@
+// Options are read with getopt_long; each value is checked here, so that a bad one is named in
+// the message rather than discovered later.
+#include "inventory/options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+const char* const kUsage = R"(Usage: zeblix-inventory [OPTION]... [PATH]...
+Report the version records of product files, one JSON object per line.
+
+Directories are walked to any depth; any other path is scanned whatever it is (a pipe
+or device is read to its end). With no PATH and no --files-from, the current directory.
+
+  -j, --jobs=N          scan N files at once (default: one per core); the output
+                        is the same, in the same order, for every N
+  -L, --follow          descend through symbolic links to directories
+      --max-depth=N     go at most N levels below a named directory
+  -x, --one-file-system do not descend into other file systems
+      --files-from=FILE read the paths from FILE (- for standard input), one a line
+  -0, --null            the paths of --files-from end with NUL, not newline
+      --format=FORMAT   json (JSON Lines, the default) or csv (RFC 4180, a header row)
+      --host=NAME       the host name written on every line (default: this machine's)
+      --progress        show progress on standard error even when it is not a terminal
+  -q, --quiet           show no progress and no summary
+  -h, --help            show this help and exit
+  -V, --version         show the version and exit
+
+Exit status: 0 when every file was read, 1 when some could not be (the others
+were still scanned), 2 for a usage error.
+)";
+
+namespace {
+
+enum LongOnly { kMaxDepth = 256, kFilesFrom, kFormat, kHost, kProgress };
+
+constexpr option kLongOptions[] = {
+    {           "jobs", required_argument, nullptr,        'j'},
+    {         "follow",       no_argument, nullptr,        'L'},
+    {      "max-depth", required_argument, nullptr,  kMaxDepth},
+    {"one-file-system",       no_argument, nullptr,        'x'},
+    {     "files-from", required_argument, nullptr, kFilesFrom},
+    {           "null",       no_argument, nullptr,        '0'},
+    {         "format", required_argument, nullptr,    kFormat},
+    {           "host", required_argument, nullptr,      kHost},
+    {       "progress",       no_argument, nullptr,  kProgress},
+    {          "quiet",       no_argument, nullptr,        'q'},
+    {           "help",       no_argument, nullptr,        'h'},
+    {        "version",       no_argument, nullptr,        'V'},
+    {          nullptr,                 0, nullptr,          0},
+};
+
+// A whole decimal number from `low` to `high`.
+bool ParseNumber(const char* text, long low, long high, long& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtol(text, &end, 10);
+  return *text != '\0' && *end == '\0' && errno == 0 && value >= low && value <= high;
+}
+
+std::string Quoted(const char* text) {
+  return std::string("'") + text + "'";
+}
+
+}  // namespace
+
+ParseOutcome ParseOptions(int argc, char** argv, Options& options, std::string& message) {
+  constexpr long kMostJobs = 1024;
+  constexpr long kDeepest = 1 << 20;
+  opterr = 0;  // messages are ours, one line each
+  optind = 1;
+  long number = 0;
+  for (;;) {
+    const int option = getopt_long(argc, argv, ":j:Lx0qhV", kLongOptions, nullptr);
+    if (option == -1) break;
+    switch (option) {
+      case 'j':
+        if (!ParseNumber(optarg, 1, kMostJobs, number)) {
+          message = "--jobs: " + Quoted(optarg) + " is not a number from 1 to 1024";
+          return ParseOutcome::kUsageError;
+        }
+        options.jobs = static_cast<unsigned>(number);
+        break;
+      case kMaxDepth:
+        if (!ParseNumber(optarg, 0, kDeepest, number)) {
+          message = "--max-depth: " + Quoted(optarg) + " is not a number of levels";
+          return ParseOutcome::kUsageError;
+        }
+        options.max_depth = static_cast<int>(number);
+        break;
+      case kFormat:
+        if (std::strcmp(optarg, "json") == 0) {
+          options.format = OutputFormat::kJsonLines;
+        } else if (std::strcmp(optarg, "csv") == 0) {
+          options.format = OutputFormat::kCsv;
+        } else {
+          message = "--format: " + Quoted(optarg) + " is neither json nor csv";
+          return ParseOutcome::kUsageError;
+        }
+        break;
+      case 'L':
+        options.follow_links = true;
+        break;
+      case 'x':
+        options.one_file_system = true;
+        break;
+      case kFilesFrom:
+        options.files_from = optarg;
+        break;
+      case '0':
+        options.null_separated = true;
+        break;
+      case kHost:
+        options.host = optarg;
+        break;
+      case kProgress:
+        options.progress = Progress::kAlways;
+        break;
+      case 'q':
+        options.progress = Progress::kNever;
+        break;
+      case 'h':
+        return ParseOutcome::kHelp;
+      case 'V':
+        return ParseOutcome::kVersion;
+      case ':':
+        message = "option " + Quoted(argv[optind - 1]) + " needs a value";
+        return ParseOutcome::kUsageError;
+      default:
+        message = "unknown option " +
+                  (optopt != 0 ? Quoted(std::string{'-', static_cast<char>(optopt)}.c_str())
+                               : Quoted(argv[optind - 1]));
+        return ParseOutcome::kUsageError;
+    }
+  }
+  for (int i = optind; i < argc; ++i) options.paths.emplace_back(argv[i]);
+  return ParseOutcome::kRun;
+}

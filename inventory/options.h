@@ -1,0 +1,32 @@
+// The command line of zeblix-inventory, parsed with getopt_long: GNU conventions (options
+// before, between or after paths; "--" ends them; long options may be abbreviated).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "inventory/record_lines.h"
+
+enum class Progress { kWhenTerminal, kNever, kAlways };
+
+struct Options {
+  std::vector<std::string> paths;         // none: the current directory
+  std::optional<std::string> files_from;  // a file of paths, "-" for standard input
+  bool null_separated = false;            // -0: the file's paths end with NUL, not newline
+  bool follow_links = false;              // -L: descend through symbolic links to directories
+  int max_depth = -1;                     // levels below a named directory; -1: no limit
+  bool one_file_system = false;           // -x
+  unsigned jobs = 0;                      // files scanned at once; 0: one per core
+  std::string host;                       // empty: the machine's name
+  OutputFormat format = OutputFormat::kJsonLines;
+  Progress progress = Progress::kWhenTerminal;
+};
+
+enum class ParseOutcome { kRun, kHelp, kVersion, kUsageError };
+
+// Fills `options` from the command line. On kUsageError, `message` names the problem in one line.
+ParseOutcome ParseOptions(int argc, char** argv, Options& options, std::string& message);
+
+// The text of --help.
+extern const char* const kUsage;

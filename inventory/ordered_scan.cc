@@ -1,0 +1,173 @@
+// With one job the walk's thread scans and writes; with more, workers take items in walk order and
+// whichever finishes the oldest unwritten item writes every finished item from there on.
+#include "inventory/ordered_scan.h"
+
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "zeblix/scan.h"
+
+namespace {
+
+// A file found in a tree is opened without blocking, in case a FIFO has taken its place since
+// the listing; a path the user named is read whatever it is, as a pipe is, to its end.
+int OpenItem(const WalkItem& item) {
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+  if (item.named || item.directory == nullptr) return open(item.path.c_str(), kFlags);
+  return openat(item.directory->fd(), item.name(), kFlags | O_NONBLOCK);
+}
+
+// True when the file's first byte is not in the page cache.
+bool ReadWouldWait(int fd) {
+  char byte;
+  iovec piece{&byte, 1};
+  return preadv2(fd, &piece, 1, 0, RWF_NOWAIT) < 0 && errno == EAGAIN;
+}
+
+}  // namespace
+
+ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, bool probe_wait) {
+  ScannedItem scanned;
+  Totals& totals = scanned.totals;
+  const int fd = item.error == 0 ? OpenItem(item) : -1;
+  const int open_error = item.error != 0 ? item.error : fd < 0 ? errno : 0;
+  if (open_error != 0) {
+    AppendErrorLine(settings.format, item.path, settings.host, open_error, scanned.lines);
+    totals.errors = 1;
+    return scanned;
+  }
+  if (probe_wait && settings.read_ahead != nullptr && ReadWouldWait(fd)) {
+    settings.read_ahead->NoteWait();
+  }
+  const std::error_code error = zeblix::ScanDescriptor(fd, [&](const zeblix::Record& record) {
+    AppendRecordLine(settings.format, record, item.path, settings.host, scanned.lines);
+    ++totals.records;
+  });
+  if (error) {
+    AppendErrorLine(settings.format, item.path, settings.host, error.value(), scanned.lines);
+    totals.errors = 1;
+  }
+  if (settings.count_bytes) {
+    const off_t position = lseek(fd, 0, SEEK_CUR);
+    if (position > 0) totals.bytes = static_cast<std::uint64_t>(position);
+  }
+  close(fd);
+  totals.files = 1;
+  return scanned;
+}
+
+OrderedScan::OrderedScan(unsigned jobs, const ScanSettings& settings, std::FILE* out,
+                         ProgressLine& progress)
+    : settings_(settings), out_(out), progress_(progress) {
+  if (jobs <= 1) return;
+  slots_.resize(kWindow);
+  // The walk's own thread is one of the jobs: it scans whenever the window is full.
+  for (unsigned i = 1; i < jobs; ++i) workers_.emplace_back([this] { Work(); });
+}
+
+OrderedScan::~OrderedScan() {
+  Finish();
+}
+
+bool OrderedScan::ProbeDue(std::uint64_t sequence) const {
+  return sequence % kProbeEvery == 0 && settings_.read_ahead != nullptr &&
+         !settings_.read_ahead->active();
+}
+
+void OrderedScan::ScanAndWriteFirst() {
+  Write(ahead_.front(), ScanItem(ahead_.front(), settings_, ProbeDue(taken_++)));
+  ahead_.pop_front();
+}
+
+void OrderedScan::Add(WalkItem&& item) {
+  if (slots_.empty()) {
+    ahead_.push_back(std::move(item));
+    const bool reading_ahead = settings_.read_ahead != nullptr && settings_.read_ahead->active();
+    while (!ahead_.empty() && (!reading_ahead || ahead_.size() > kWindow)) ScanAndWriteFirst();
+    return;
+  }
+  std::unique_lock lock(mutex_);
+  while (added_ - written_ == slots_.size()) {
+    if (ScanBatch(lock)) continue;
+    // All taken: wait until half the window is written, so that the walk is woken once for
+    // many items rather than for every line.
+    walk_waiting_ = true;
+    room_ready_.wait(lock, [&] { return added_ - written_ <= slots_.size() / 2; });
+    walk_waiting_ = false;
+  }
+  Slot& slot = slots_[added_ % slots_.size()];
+  slot.item = std::move(item);
+  slot.done = false;
+  ++added_;
+  lock.unlock();
+  work_ready_.notify_one();
+}
+
+Totals OrderedScan::Finish() {
+  while (!ahead_.empty()) ScanAndWriteFirst();
+  if (!slots_.empty()) {
+    {
+      std::unique_lock lock(mutex_);
+      finishing_ = true;
+      while (ScanBatch(lock)) {
+      }
+    }
+    work_ready_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+    workers_.clear();
+    slots_.clear();
+  }
+  return totals_;
+}
+
+void OrderedScan::Work() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    work_ready_.wait(lock, [&] { return claimed_ < added_ || finishing_; });
+    if (!ScanBatch(lock)) return;
+  }
+}
+
+// Takes up to a batch of consecutive items, scans them without the lock and writes what is done
+// in order: the lock is taken twice a batch rather than twice a file. False when none was left.
+bool OrderedScan::ScanBatch(std::unique_lock<std::mutex>& lock) {
+  if (claimed_ == added_) return false;
+  const std::uint64_t first = claimed_;
+  const std::uint64_t count = std::min<std::uint64_t>(kBatch, added_ - claimed_);
+  claimed_ += count;
+  lock.unlock();
+  for (std::uint64_t sequence = first; sequence < first + count; ++sequence) {
+    Slot& slot = slots_[sequence % slots_.size()];
+    slot.scanned = ScanItem(slot.item, settings_, ProbeDue(sequence));
+  }
+  lock.lock();
+  for (std::uint64_t sequence = first; sequence < first + count; ++sequence) {
+    slots_[sequence % slots_.size()].done = true;
+  }
+  WriteDoneInOrder();
+  return true;
+}
+
+// Called with the lock held.
+void OrderedScan::WriteDoneInOrder() {
+  bool wrote = false;
+  for (; written_ < added_; ++written_) {
+    Slot& slot = slots_[written_ % slots_.size()];
+    if (!slot.done) break;
+    Write(slot.item, slot.scanned);
+    slot.done = false;
+    slot.scanned = {};
+    wrote = true;
+  }
+  if (wrote && walk_waiting_ && added_ - written_ <= slots_.size() / 2) room_ready_.notify_one();
+}
+
+void OrderedScan::Write(const WalkItem& item, const ScannedItem& scanned) {
+  std::fwrite(scanned.lines.data(), 1, scanned.lines.size(), out_);
+  totals_ += scanned.totals;
+  progress_.Update(totals_, item.path);
+}

@@ -1,0 +1,92 @@
+// Scans the walk's items on N threads and writes their lines in walk order, so the output is the
+// same for every N. At most a window of items is in flight: the walk waits when it is that far
+// ahead of the output, and the memory used does not grow with the tree.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "inventory/progress_line.h"
+#include "inventory/record_lines.h"
+#include "inventory/tree_walk.h"
+#include "scan/read_ahead.h"
+
+struct ScanSettings {
+  OutputFormat format = OutputFormat::kJsonLines;
+  std::string host;
+  bool count_bytes = false;         // for the progress line: one more system call a file
+  ReadAhead* read_ahead = nullptr;  // told when a read would wait for the disk
+};
+
+// The lines of one item, and what it adds to the totals.
+struct ScannedItem {
+  std::string lines;
+  Totals totals;
+};
+
+// Scans one item: its records' lines, or its error's line. With `probe_wait`, first learns
+// whether reading the file waits for the disk.
+ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, bool probe_wait);
+
+class OrderedScan {
+ public:
+  // Items in flight at most, beyond those being scanned; enough for the look-ahead.
+  static constexpr std::size_t kWindow = 2 * ReadAhead::kFiles;
+  // Items a worker takes at a time.
+  static constexpr std::uint64_t kBatch = 8;
+  // While reads do not wait, one file in this many is probed to learn whether they would.
+  static constexpr std::uint64_t kProbeEvery = 64;
+
+  OrderedScan(unsigned jobs, const ScanSettings& settings, std::FILE* out, ProgressLine& progress);
+  ~OrderedScan();
+  OrderedScan(const OrderedScan&) = delete;
+  OrderedScan& operator=(const OrderedScan&) = delete;
+
+  // Takes the walk's next item; waits while the window is full.
+  void Add(WalkItem&& item);
+
+  // Scans and writes everything added, and returns the totals.
+  Totals Finish();
+
+ private:
+  struct Slot {
+    WalkItem item;
+    ScannedItem scanned;
+    bool done = false;
+  };
+
+  void Work();
+  bool ScanBatch(std::unique_lock<std::mutex>& lock);
+  bool ProbeDue(std::uint64_t sequence) const;
+  void ScanAndWriteFirst();
+  void Write(const WalkItem& item, const ScannedItem& scanned);
+  void WriteDoneInOrder();
+
+  ScanSettings settings_;
+  std::FILE* out_;
+  ProgressLine& progress_;
+  Totals totals_;
+  std::uint64_t taken_ = 0;  // items scanned by the walk's own thread
+
+  // One job: items wait here only while reads wait for the disk, so that the walk has the
+  // kernel reading ahead of the scan.
+  std::deque<WalkItem> ahead_;
+
+  // More jobs: a ring of slots, filled by the walk, scanned by the workers, written in order.
+  std::vector<Slot> slots_;
+  std::uint64_t added_ = 0;
+  std::uint64_t claimed_ = 0;
+  std::uint64_t written_ = 0;
+  bool finishing_ = false;
+  bool walk_waiting_ = false;
+  std::mutex mutex_;
+  std::condition_variable work_ready_;
+  std::condition_variable room_ready_;
+  std::vector<std::thread> workers_;
+};

@@ -1,0 +1,236 @@
+"""zeblix-inventory end to end: its records are zeblix's reports of the same files; its output is
+the same for any number of jobs; the walk's limits, loops, sockets and unreadable files; odd names
+through --files-from; every line it writes valid against the installed schema (checked with
+Debian's python3-jsonschema); CSV parsed back; usage errors.
+
+    python3 inventory_test.py   (ZEBLIX, ZEBLIX_INVENTORY, ZEBLIX_SCHEMA and ZEBLIX_GOLDEN_DIR
+                                 name the two programs, the schema and the golden fixtures)
+"""
+import base64
+import csv
+import io
+import json
+import os
+import random
+import shutil
+import socket
+import subprocess
+import tempfile
+import unittest
+
+import jsonschema
+
+ZEBLIX = os.environ["ZEBLIX"]
+INVENTORY = os.environ["ZEBLIX_INVENTORY"]
+GOLDEN = os.environ["ZEBLIX_GOLDEN_DIR"]
+with open(os.environ["ZEBLIX_SCHEMA"], encoding="utf-8") as schema_file:
+    VALIDATOR = jsonschema.Draft202012Validator(json.load(schema_file))
+
+REPORT_LINES = [  # label, key; the build number only for a new-format record
+    ("Company", "company"), ("Description", "description"),
+    ("Product Version", "product_version"), ("Internal Name", "internal_name"),
+    ("Copyright", "copyright"), ("Product Name", "product_name"),
+    ("Patch Level", "patch_level_text"), ("Build Number", "build_number"),
+    ("Release", "release_text"), ("File OS", "os_text"), ("File Type", "file_type_text"),
+]
+
+
+def run(args, cwd=None, stdin=None, user=None):
+    return subprocess.run([INVENTORY, *args], cwd=cwd, input=stdin, capture_output=True,
+                          check=False, user=user)
+
+
+def decoded(value):
+    """The bytes of a text field: a string, or {"bytes": base64} for bytes that are not UTF-8."""
+    if isinstance(value, dict):
+        return base64.b64decode(value["bytes"], validate=True)
+    return value.encode("utf-8")
+
+
+def lines_of(output):
+    """Every line parsed, after checking it against the schema."""
+    objects = []
+    for line in output.splitlines():
+        obj = json.loads(line)
+        VALIDATOR.validate(obj)
+        objects.append(obj)
+    return objects
+
+
+def as_report(objects):
+    """The records in the layout of zeblix's report."""
+    report = b""
+    for obj in objects:
+        report += b"\nQuorvantis Version Information for " + decoded(obj["path"]) + b"\n"
+        for label, key in REPORT_LINES:
+            if key == "build_number" and obj["format"] == "V5":
+                continue
+            report += b"    " + label.encode().ljust(19) + b"- " + decoded(obj[key]) + b"\n"
+    return report
+
+
+class Tree:
+    """A scoped directory of product files: the golden inputs, zeblix itself and random bytes."""
+
+    def __init__(self, random_files=0):
+        self.path = tempfile.mkdtemp(prefix="zeblix-inventory-test-")
+        generator = random.Random(11)
+        inputs = sorted(os.path.join(d, f) for d, _, files in os.walk(GOLDEN) for f in files
+                        if os.path.basename(d) == "input")
+        for i, source in enumerate(inputs):
+            folder = os.path.join(self.path, "golden", str(i % 3))
+            os.makedirs(folder, exist_ok=True)
+            shutil.copy(source, os.path.join(folder, f"{i:02}.bin"))
+        shutil.copy(ZEBLIX, os.path.join(self.path, "zeblix"))
+        for i in range(random_files):
+            folder = os.path.join(self.path, "noise", str(i % 7))
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, f"n{i}"), "wb") as out:
+                out.write(generator.randbytes(generator.randint(0, 3000)))
+                if i % 10 == 0:
+                    with open(inputs[i % len(inputs)], "rb") as block:
+                        out.write(block.read())
+
+    def files(self):
+        return sorted(os.path.join(d, f) for d, _, files in os.walk(self.path) for f in files)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        shutil.rmtree(self.path, ignore_errors=True)
+
+
+class Records(unittest.TestCase):
+    def test_records_are_zeblixs_reports_of_the_same_files(self):
+        with Tree(random_files=60) as tree:
+            files = tree.files()
+            expected = subprocess.run([ZEBLIX, *files], capture_output=True, check=True).stdout
+            result = run(["-j", "3", *files])
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(as_report(lines_of(result.stdout)), expected)
+            self.assertIn(b"Quorvantis Version Utility", expected)
+
+    def test_any_number_of_jobs_writes_the_same_lines(self):
+        with Tree(random_files=400) as tree:
+            one = run(["-j", "1", tree.path])
+            self.assertEqual(one.returncode, 0, one.stderr)
+            self.assertGreater(len(lines_of(one.stdout)), 40)
+            for jobs in ("2", "4", "16"):
+                self.assertEqual(run(["-j", jobs, tree.path]).stdout, one.stdout, jobs)
+
+    def test_csv_holds_the_same_columns(self):
+        with Tree() as tree:
+            json_lines = lines_of(run(["--host", "h", tree.path]).stdout)
+            result = run(["--format", "csv", "--host", "h", tree.path])
+            rows = list(csv.DictReader(io.StringIO(result.stdout.decode("latin-1"), newline="")))
+            self.assertEqual(len(rows), len(json_lines))
+            for row, obj in zip(rows, json_lines):
+                for key, value in obj.items():
+                    text = decoded(value) if isinstance(value, (str, dict)) else str(value).encode()
+                    self.assertEqual(row[key].encode("latin-1"), text, key)
+
+
+class Walk(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="zeblix-inventory-walk-")
+        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+
+    def place(self, relative):
+        path = os.path.join(self.root, relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        shutil.copy(ZEBLIX, path)
+        return path
+
+    def paths(self, result):
+        return [decoded(obj["path"]).decode() for obj in lines_of(result.stdout)]
+
+    def test_depth_links_and_loops(self):
+        for name in ("a/top", "a/b/middle", "a/b/c/deep"):
+            self.place(name)
+        os.symlink(".", os.path.join(self.root, "a", "b", "loop"))
+        os.symlink(os.path.join(self.root, "a", "b"), os.path.join(self.root, "link"))
+        at = lambda *names: [os.path.join(self.root, n) for n in names]
+
+        self.assertEqual(sorted(self.paths(run(["--max-depth", "2", self.root]))),
+                         at("a/top"))
+        self.assertEqual(self.paths(run(["--max-depth", "0", self.root])), [])
+        plain = run([self.root])
+        self.assertEqual(plain.returncode, 0)
+        self.assertEqual(sorted(self.paths(plain)), at("a/b/c/deep", "a/b/middle", "a/top"))
+
+        followed = run(["-L", self.root])
+        self.assertEqual(followed.returncode, 1)
+        errors = [o for o in lines_of(followed.stdout) if "errno" in o]
+        self.assertEqual(sorted(decoded(o["path"]).decode() for o in errors),
+                         at("a/b/loop", "link/loop"))
+        self.assertTrue(all(o["errno"] == 40 for o in errors))  # ELOOP
+        self.assertIn(os.path.join(self.root, "link/c/deep"), self.paths(followed))
+
+    def test_sockets_and_unreadable_files_are_errors_and_the_walk_goes_on(self):
+        for name in ("d/1", "d/3", "d/5"):
+            self.place(name)
+        listener = socket.socket(socket.AF_UNIX)
+        listener.bind(os.path.join(self.root, "d", "2"))
+        self.addCleanup(listener.close)
+        os.mkfifo(os.path.join(self.root, "d", "fifo"))
+        secret = self.place("d/4")
+        os.chmod(secret, 0)
+        os.chmod(self.root, 0o755)
+        os.chmod(os.path.join(self.root, "d"), 0o755)
+        result = run(["-j", "2", self.root], user=65534 if os.geteuid() == 0 else None)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        found = {decoded(o["path"]).decode(): o for o in lines_of(result.stdout)}
+        self.assertEqual(sorted(os.path.basename(p) for p in found), ["1", "2", "3", "4", "5"])
+        self.assertEqual(found[os.path.join(self.root, "d", "2")]["errno"], 6)  # ENXIO
+        self.assertEqual(found[secret]["errno"], 13)  # EACCES
+        self.assertEqual(found[os.path.join(self.root, "d", "5")]["product_name"], "zeblix")
+
+    def test_files_from_takes_any_name(self):
+        names = [b"plain", b"with blank", b"new\nline", b"\xff\xfe not utf-8", b"tab\there"]
+        paths = [os.path.join(os.fsencode(self.root), n) for n in names]
+        for path in paths:
+            shutil.copy(ZEBLIX, path)
+        missing = os.path.join(os.fsencode(self.root), b"missing")
+        listed = run(["-0", "--files-from", "-"], stdin=b"\0".join(paths + [missing]) + b"\0")
+        self.assertEqual(listed.returncode, 1)
+        objects = lines_of(listed.stdout)
+        self.assertEqual([decoded(o["path"]) for o in objects], paths + [missing])
+        self.assertIsInstance(objects[3]["path"], dict)
+        self.assertEqual(objects[-1]["errno"], 2)
+
+        newline_list = os.path.join(self.root, "list")
+        with open(newline_list, "wb") as out:
+            out.write(b"\n".join(p for p in paths if b"\n" not in p) + b"\n\n")
+        self.assertEqual(len(lines_of(run(["--files-from", newline_list]).stdout)), 4)
+
+    def test_named_pipes_are_read_to_their_end(self):
+        with open(ZEBLIX, "rb") as image:
+            result = run(["/dev/stdin"], stdin=image.read())
+        self.assertEqual(self.paths(result), ["/dev/stdin"])
+
+
+class CommandLine(unittest.TestCase):
+    def test_usage_errors_name_the_problem_and_point_to_help(self):
+        for args, named in ((["--jobs", "0"], b"--jobs"), (["-j"], b"-j"), (["--nope"], b"--nope"),
+                            (["--format", "xml"], b"xml"), (["--max-depth", "-1"], b"--max-depth"),
+                            (["-z"], b"-z")):
+            result = run(args)
+            self.assertEqual(result.returncode, 2, args)
+            self.assertEqual(result.stdout, b"")
+            self.assertEqual(result.stderr.count(b"\n"), 1, result.stderr)
+            self.assertIn(named, result.stderr)
+            self.assertIn(b"--help", result.stderr)
+
+    def test_help_version_and_progress(self):
+        self.assertIn(b"Usage: zeblix-inventory", run(["--help"]).stdout)
+        self.assertEqual(run(["--version"]).stdout, b"zeblix-inventory 6.3.0\n")
+        quiet = run([ZEBLIX])
+        self.assertEqual(quiet.stderr, b"")
+        shown = run(["--progress", ZEBLIX])
+        self.assertRegex(shown.stderr.decode(), r"zeblix-inventory: 1 files, [0-9.]+ MB, 1 records, "
+                                                r"0 errors, [0-9.]+ s\n$")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
