@@ -90,8 +90,20 @@ void OrderedScan::Add(WalkItem&& item) {
     while (!ahead_.empty() && (!reading_ahead || ahead_.size() > kWindow)) ScanAndWriteFirst();
     return;
   }
+  // Slots past added_ are the walk's own until published, so it fills them without the lock and
+  // publishes a batch at a time.
+  if (added_ + unpublished_ - known_written_ == slots_.size()) Publish(/*wait_for_room=*/true);
+  Slot& slot = slots_[(added_ + unpublished_) % slots_.size()];
+  slot.item = std::move(item);
+  slot.done = false;
+  if (++unpublished_ == kBatch) Publish(/*wait_for_room=*/false);
+}
+
+void OrderedScan::Publish(bool wait_for_room) {
   std::unique_lock lock(mutex_);
-  while (added_ - written_ == slots_.size()) {
+  added_ += unpublished_;
+  unpublished_ = 0;
+  while (wait_for_room && added_ - written_ == slots_.size()) {
     if (ScanBatch(lock)) continue;
     // All taken: wait until half the window is written, so that the walk is woken once for
     // many items rather than for every line.
@@ -99,17 +111,15 @@ void OrderedScan::Add(WalkItem&& item) {
     room_ready_.wait(lock, [&] { return added_ - written_ <= slots_.size() / 2; });
     walk_waiting_ = false;
   }
-  Slot& slot = slots_[added_ % slots_.size()];
-  slot.item = std::move(item);
-  slot.done = false;
-  ++added_;
+  known_written_ = written_;
   lock.unlock();
-  work_ready_.notify_one();
+  work_ready_.notify_all();
 }
 
 Totals OrderedScan::Finish() {
   while (!ahead_.empty()) ScanAndWriteFirst();
   if (!slots_.empty()) {
+    Publish(/*wait_for_room=*/false);
     {
       std::unique_lock lock(mutex_);
       finishing_ = true;

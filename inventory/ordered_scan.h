@@ -63,6 +63,7 @@ class OrderedScan {
 
   void Work();
   bool ScanBatch(std::unique_lock<std::mutex>& lock);
+  void Publish(bool wait_for_room);
   bool ProbeDue(std::uint64_t sequence) const;
   void ScanAndWriteFirst();
   void Write(const WalkItem& item, const ScannedItem& scanned);
@@ -83,6 +84,8 @@ class OrderedScan {
   std::uint64_t added_ = 0;
   std::uint64_t claimed_ = 0;
   std::uint64_t written_ = 0;
+  std::uint64_t unpublished_ = 0;    // filled by the walk after added_, not yet seen by workers
+  std::uint64_t known_written_ = 0;  // written_ as the walk last saw it
   bool finishing_ = false;
   bool walk_waiting_ = false;
   std::mutex mutex_;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # debian_package_check.sh BUILD_DIR: builds the Debian packages of an optimised build, has lintian
-# check each (any error fails), installs all three with dpkg -i, reports the installed utility on
-# itself, builds the C example against the installed -dev package with pkg-config and runs it, and
+# check each (any error fails), installs all three with dpkg -i, runs both installed tools and
+# renders both manual pages, builds the C example against the installed -dev package with pkg-config and runs it, and
 # removes the packages again. Needs root, as dpkg does.
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
@@ -21,6 +21,12 @@ dpkg -i "$build"/*.deb >/dev/null
 
 expected=$(cd "$work" && cp /usr/bin/zeblix . && zeblix zeblix)
 grep -q 'Product Name       - zeblix' <<<"$expected"
+[ "$(zeblix-inventory --version)" = "zeblix-inventory 6.3.0" ]
+zeblix-inventory -q /usr/bin/zeblix | grep -q '"product_name":"zeblix"'
+for page in zeblix zeblix-inventory; do
+  warnings=$(man --warnings -E UTF-8 -Tutf8 -Z "$page" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || { echo "man $page: $warnings" >&2; exit 1; }
+done
 cc -std=c99 -pedantic -Wall -Werror "$source/examples/scan_api/report.c" \
   $(pkg-config --cflags --libs zeblix) -o "$work/report"
 [ "$(cd "$work" && ./report zeblix)" = "$expected" ]
