@@ -1,12 +1,10 @@
 // Child processes for the end-to-end tests, and the file and directory helpers they use.
 #include "tests/run_binary.h"
 
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,47 +15,34 @@
 
 namespace {
 
-std::string MakeCaptureFile(const char* tag) {
-  std::string name = std::filesystem::temp_directory_path() / "zeblix-capture-";
-  name += tag;
-  name += "-XXXXXX";
-  const int fd = mkstemp(name.data());
-  if (fd >= 0) close(fd);
-  return name;
+std::string ReadBack(std::FILE* capture) {
+  std::string text;
+  std::rewind(capture);
+  for (int c; (c = std::fgetc(capture)) != EOF;) text += static_cast<char>(c);
+  std::fclose(capture);
+  return text;
 }
 
-}  // namespace
-
-namespace {
-
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+// The child's output goes to anonymous temporary files, read back once it has exited.
+RunResult RunProgram(const std::string& program, std::vector<std::string> args,
                      const std::optional<std::string>& svrlog, const std::string& cwd,
                      const std::string& input_file, bool unprivileged) {
-  const std::string out_name = MakeCaptureFile("out");
-  const std::string err_name = MakeCaptureFile("err");
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
   const pid_t child = fork();
   if (child == 0) {
-    const int in = open(input_file.c_str(), O_RDONLY);
-    const int out = open(out_name.c_str(), O_WRONLY | O_TRUNC);
-    const int err = open(err_name.c_str(), O_WRONLY | O_TRUNC);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-        chdir(cwd.c_str()) != 0) {
+    std::FILE* in = std::fopen(input_file.c_str(), "r");
+    const bool drop = unprivileged && geteuid() == 0;
+    if (in == nullptr || dup2(fileno(in), 0) < 0 || dup2(fileno(out), 1) < 0 ||
+        dup2(fileno(err), 2) < 0 || chdir(cwd.c_str()) != 0 ||
+        (drop && (setgid(kUnprivilegedUser) != 0 || setuid(kUnprivilegedUser) != 0))) {
       _exit(127);
     }
-    if (unprivileged && geteuid() == 0 &&
-        (setgid(kUnprivilegedUser) != 0 || setuid(kUnprivilegedUser) != 0)) {
-      _exit(127);
-    }
-    if (svrlog) {
-      setenv("SVRLOG", svrlog->c_str(), 1);
-    } else {
-      unsetenv("SVRLOG");
-    }
+    svrlog ? setenv("SVRLOG", svrlog->c_str(), 1) : unsetenv("SVRLOG");
     setenv("ZEBLIX", ZEBLIX_BINARY, 1);
-    std::vector<std::string> copies = args;
-    copies.insert(copies.begin(), program);
+    args.insert(args.begin(), program);
     std::vector<char*> argv;
-    for (std::string& arg : copies) argv.push_back(arg.data());
+    for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     execv(program.c_str(), argv.data());
     _exit(127);
@@ -67,10 +52,8 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
     result.exit_status = WEXITSTATUS(status);
   }
-  result.out = ReadWholeFile(out_name);
-  result.err = ReadWholeFile(err_name);
-  std::remove(out_name.c_str());
-  std::remove(err_name.c_str());
+  result.out = ReadBack(out);
+  result.err = ReadBack(err);
   return result;
 }
 
@@ -86,10 +69,26 @@ RunResult RunShell(const std::string& command, const std::optional<std::string>&
   return RunProgram("/bin/sh", {"-c", command}, svrlog, cwd, "/dev/null", false);
 }
 
+std::string MaskAddresses(const std::string& trace) {
+  constexpr std::size_t kDigits = 8;
+  std::string masked = trace;
+  for (const std::string line : {"FindDelim(): returning 0x", "XlatOS(): returning 0x"}) {
+    for (std::size_t at = masked.find(line); at != std::string::npos;
+         at = masked.find(line, at + 1)) {
+      const std::size_t digits = at + line.size();
+      const bool whole_line =
+          (at == 0 || masked[at - 1] == '\n') &&
+          masked.find_first_not_of("0123456789ABCDEF", digits) == digits + kDigits &&
+          masked.compare(digits + kDigits, 1, "\n") == 0;
+      if (whole_line) masked.replace(digits, kDigits, kDigits, '?');
+    }
+  }
+  return masked;
+}
+
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream content;
-  content << in.rdbuf();
+  content << std::ifstream(path, std::ios::binary).rdbuf();
   return content.str();
 }
 
@@ -107,33 +106,4 @@ ScopedTempDir::ScopedTempDir(const std::string& parent) {
 ScopedTempDir::~ScopedTempDir() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
-}
-
-namespace {
-
-bool IsAddressLine(const std::string& line) {
-  constexpr std::size_t kDigits = 8;
-  for (const std::string prefix : {"FindDelim(): returning 0x", "XlatOS(): returning 0x"}) {
-    if (line.size() == prefix.size() + kDigits && line.compare(0, prefix.size(), prefix) == 0 &&
-        line.find_first_not_of("0123456789ABCDEF", prefix.size()) == std::string::npos) {
-      return true;
-    }
-  }
-  return false;
-}
-
-}  // namespace
-
-std::string MaskAddresses(const std::string& trace) {
-  std::string masked;
-  std::size_t start = 0;
-  while (start < trace.size()) {
-    const std::size_t end = std::min(trace.find('\n', start), trace.size());
-    std::string line = trace.substr(start, end - start);
-    if (IsAddressLine(line)) line.replace(line.size() - 8, 8, "????????");
-    masked += line;
-    if (end < trace.size()) masked += '\n';
-    start = end + 1;
-  }
-  return masked;
 }

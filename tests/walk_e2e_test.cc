@@ -114,15 +114,6 @@ TEST_F(WalkTrace, SymbolicLinkAndDashArgumentsAreFiles) {
   ExpectTrace({"d/link.bin", "-v"}, tmp_.path(), SingleFile(0, "d/link.bin") + SingleFile(1, "-v"));
 }
 
-TEST(WalkQuiet, WithoutSvrlogNothingIsWritten) {
-  ScopedTempDir tmp;
-  WriteWholeFile(tmp / "f", "no block");
-  const RunResult run = RunZeblix({"f", "missing", "."}, std::nullopt, tmp.path());
-  EXPECT_EQ(run.exit_status, 0);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "");
-}
-
 TEST(OwnImage, HoldsTheEyecatcherExactlyOnce) {
   const std::string image = ReadWholeFile(ZEBLIX_BINARY);
   const std::string eyecatcher = std::string("QuorvantisXZEBLIXzeblixXQuorvantis61100") + '\0';
