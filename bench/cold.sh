@@ -5,20 +5,12 @@
 # (posix_fadvise(POSIX_FADV_DONTNEED) on every file: no root, no drop_caches); the commands
 # alternate round by round, and the medians and ratios are printed. The last line is a summary.
 set -euo pipefail
+# shellcheck source=timing.sh
+. "$(dirname "$0")/timing.sh"
 [ $# -ge 2 ] || { echo "usage: $0 BUILD_DIR CORPUS_DIR [ROUNDS]" >&2; exit 2; }
 build=$(cd "$1" && pwd) corpus=$(cd "$2" && pwd) rounds=${3:-5}
 zeblix=$build/zeblix floor=$build/bench/zeblix_read_floor evict=$build/bench/zeblix_evict
 inventory=$build/zeblix-inventory
-
-seconds() {
-  local start end
-  start=$(date +%s%N)
-  "$@" >/dev/null 2>&1 || true
-  end=$(date +%s%N)
-  echo "$(( (end - start) / 1000 ))e-6" | awk '{printf "%.6f\n", $1}'
-}
-median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 
 declare -A med
 time_cold() {

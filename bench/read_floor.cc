@@ -2,7 +2,6 @@
 // files directly inside it) and reads every byte of every file with the same buffer size and
 // alignment and the same open, status and read calls, searching nothing. zeblix's cost is
 // measured against it.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +11,8 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+
+#include "bench/walk_like_zeblix.h"
 
 namespace {
 
@@ -35,27 +36,10 @@ unsigned long long ReadWholeFile(const std::string& path, unsigned char* buffer)
 int main(int argc, char** argv) {
   const auto storage = std::make_unique<unsigned char[]>(kReadSize + kAlignment);
   const auto address = reinterpret_cast<std::uintptr_t>(storage.get());
-  unsigned char* buffer =
-      storage.get() + ((kAlignment - address % kAlignment) % kAlignment);
+  unsigned char* buffer = storage.get() + ((kAlignment - address % kAlignment) % kAlignment);
   unsigned long long total = 0;
-  for (int i = 1; i < argc; ++i) {
-    struct stat status {};
-    if (stat(argv[i], &status) != 0) continue;
-    if (!S_ISDIR(status.st_mode)) {
-      total += ReadWholeFile(argv[i], buffer);
-      continue;
-    }
-    DIR* directory = opendir(argv[i]);
-    if (directory == nullptr) continue;
-    const std::string prefix = std::string(argv[i]) + "/";
-    while (const dirent* entry = readdir(directory)) {
-      const std::string path = prefix + entry->d_name;
-      if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-        total += ReadWholeFile(path, buffer);
-      }
-    }
-    closedir(directory);
-  }
+  ForEachFileLikeZeblix(argc, argv,
+                        [&](const std::string& path) { total += ReadWholeFile(path, buffer); });
   std::fprintf(stderr, "%llu bytes read\n", total);
   return 0;
 }

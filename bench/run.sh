@@ -6,22 +6,13 @@
 # last line is a one-line summary. With
 # BASELINE naming another zeblix binary (an earlier build), it is timed in the same rounds too.
 set -euo pipefail
+# shellcheck source=timing.sh
+. "$(dirname "$0")/timing.sh"
 [ $# -ge 2 ] || { echo "usage: $0 BUILD_DIR CORPUS_DIR [ROUNDS]" >&2; exit 2; }
 build=$(cd "$1" && pwd) corpus=$(cd "$2" && pwd) rounds=${3:-9}
 zeblix=$build/zeblix floor=$build/bench/zeblix_read_floor library=$build/bench/zeblix_library_scan
 inventory=$build/zeblix-inventory
 eyecatcher=QuorvantisXZEBLIXzeblixXQuorvantis61100
-
-# Seconds taken by one run of the command line, output thrown away.
-seconds() {
-  local start end
-  start=$(date +%s%N)
-  "$@" >/dev/null 2>&1 || true
-  end=$(date +%s%N)
-  echo "$(( (end - start) / 1000 ))e-6" | awk '{printf "%.6f\n", $1}'
-}
-
-median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
 
 # time_commands NAME TARGET...: runs every command once a round, in a rotating order.
 declare -A med
@@ -57,8 +48,6 @@ time_commands() {
   med[$name,mem]=$( { /usr/bin/time -f %M env -u SVRLOG "$zeblix" "${targets[@]}" >/dev/null; } 2>&1 | tail -1)
   med[$name,inv-mem]=$( { /usr/bin/time -f %M "$inventory" -q "${targets[@]}" >/dev/null; } 2>&1 | tail -1)
 }
-
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 
 printf '%-10s %9s %9s %9s %9s %9s %9s %9s %9s %9s %8s\n' corpus zeblix floor cat grep lib z/floor \
   z/cat z/grep lib/z 'peak KiB'

@@ -71,10 +71,18 @@ std::error_code ScanHeld(ScanSession& session, const Callback& on_record) {
   return ErrorOf(session.read_error());
 }
 
-std::unique_ptr<ScanSession> NewSession() {
-  auto session = std::unique_ptr<ScanSession>(new (std::nothrow) ScanSession());
-  if (session != nullptr && !session->allocated()) session.reset();
-  return session;
+// A fresh session, handed its source by `hold` (which may fail with an errno), scanned to the end.
+// No exception escapes: running out of memory is ENOMEM.
+template <typename Hold>
+std::error_code ScanSource(const Callback& on_record, Hold hold) {
+  try {
+    const auto session = std::unique_ptr<ScanSession>(new (std::nothrow) ScanSession());
+    if (session == nullptr || !session->allocated()) return ErrorOf(ENOMEM);
+    if (const int error = hold(*session); error != 0) return ErrorOf(error);
+    return ScanHeld(*session, on_record);
+  } catch (const std::bad_alloc&) {
+    return ErrorOf(ENOMEM);
+  }
 }
 
 }  // namespace
@@ -104,38 +112,26 @@ std::string FileTypeText(const Record& record) {
 }
 
 std::error_code ScanFile(std::string_view path, const Callback& on_record) {
-  try {
-    const std::unique_ptr<ScanSession> session = NewSession();
-    if (session == nullptr) return ErrorOf(ENOMEM);
+  return ScanSource(on_record, [&](ScanSession& session) {
     const int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return ErrorOf(errno);
-    session->Hold(fd);
-    return ScanHeld(*session, on_record);
-  } catch (const std::bad_alloc&) {
-    return ErrorOf(ENOMEM);
-  }
+    if (fd < 0) return errno;
+    session.Hold(fd);
+    return 0;
+  });
 }
 
 std::error_code ScanDescriptor(int fd, const Callback& on_record) {
-  try {
-    const std::unique_ptr<ScanSession> session = NewSession();
-    if (session == nullptr) return ErrorOf(ENOMEM);
-    session->Hold(fd, /*lent=*/true);
-    return ScanHeld(*session, on_record);
-  } catch (const std::bad_alloc&) {
-    return ErrorOf(ENOMEM);
-  }
+  return ScanSource(on_record, [&](ScanSession& session) {
+    session.Hold(fd, /*lent=*/true);
+    return 0;
+  });
 }
 
 std::error_code ScanBytes(std::span<const std::uint8_t> bytes, const Callback& on_record) {
-  try {
-    const std::unique_ptr<ScanSession> session = NewSession();
-    if (session == nullptr) return ErrorOf(ENOMEM);
-    session->Hold(bytes);
-    return ScanHeld(*session, on_record);
-  } catch (const std::bad_alloc&) {
-    return ErrorOf(ENOMEM);
-  }
+  return ScanSource(on_record, [&](ScanSession& session) {
+    session.Hold(bytes);
+    return 0;
+  });
 }
 
 }  // namespace zeblix

@@ -1,7 +1,8 @@
 // Look-ahead reading, end to end: a directory whose entries change while the walk reads ahead (a
-// file removed and a file replaced by a FIFO after they were hinted, before their turn) gives the
-// same reports and trace lines with a cold page cache, where the walk reads ahead, as with a warm
-// one, where it does not; and nothing hangs. The trace goes through a one-page pipe that the test
+// file removed and one replaced by a FIFO after they were hinted, before their turn; another
+// replaced by a FIFO after it was listed, before it was hinted) gives the same reports and trace
+// lines with a cold page cache, where the walk reads ahead, as with a warm one, where it does
+// not; and nothing hangs. The trace goes through a one-page pipe that the test
 // reads line by line, so the utility can run only a few entries ahead of the test's reading: the
 // change lands at the same point of the walk in both runs.
 #include <dirent.h>
@@ -31,6 +32,7 @@ using namespace testdata;
 constexpr int kFiles = 200;
 constexpr std::size_t kTrigger = 5;               // the entry whose turn starts the change
 constexpr std::size_t kRemoved = 45, kFifo = 55;  // hinted by then, their turn not yet come
+constexpr std::size_t kLaterFifo = 150;           // listed by then, hinted after the change
 
 std::vector<std::string> Listing(const std::string& directory) {
   std::vector<std::string> names;
@@ -84,8 +86,10 @@ RunResult RunChangingTheDirectory(const std::string& cwd, const std::string& dir
     if (line != trigger) continue;
     const std::string base = cwd + "/" + directory + "/";
     unlink((base + names[kRemoved]).c_str());
-    unlink((base + names[kFifo]).c_str());
-    mkfifo((base + names[kFifo]).c_str(), 0644);
+    for (const std::size_t fifo : {kFifo, kLaterFifo}) {
+      unlink((base + names[fifo]).c_str());
+      mkfifo((base + names[fifo]).c_str(), 0644);
+    }
   }
   int status = 0;
   waitpid(child, &status, 0);
