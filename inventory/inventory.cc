@@ -97,7 +97,12 @@ int RunInventory(const Options& options) {
     walk.Walk(".", add);
   }
   const Totals totals = scan.Finish();
-  std::fflush(stdout);
+  const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
   progress.Finish(totals);
+  if (!written) {
+    // Lines that could not be written are lost to the reader: say so, and fail.
+    std::fprintf(stderr, "zeblix-inventory: standard output: %s\n", std::strerror(errno));
+    return 1;
+  }
   return totals.errors == 0 ? 0 : 1;
 }
