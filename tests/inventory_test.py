@@ -167,6 +167,18 @@ class Walk(unittest.TestCase):
         self.assertTrue(all(o["errno"] == 40 for o in errors))  # ELOOP
         self.assertIn(os.path.join(self.root, "link/c/deep"), self.paths(followed))
 
+    @unittest.skipUnless(os.path.isdir("/dev/shm") and
+                         os.stat("/dev/shm").st_dev != os.stat(tempfile.gettempdir()).st_dev,
+                         "needs /dev/shm on a file system of its own")
+    def test_one_file_system_stays_on_the_named_directorys(self):
+        self.place("here")
+        elsewhere = tempfile.mkdtemp(dir="/dev/shm")
+        self.addCleanup(shutil.rmtree, elsewhere, ignore_errors=True)
+        shutil.copy(ZEBLIX, os.path.join(elsewhere, "there"))
+        os.symlink(elsewhere, os.path.join(self.root, "shm"))
+        self.assertEqual(len(self.paths(run(["-L", self.root]))), 2)
+        self.assertEqual(self.paths(run(["-L", "-x", self.root])), [os.path.join(self.root, "here")])
+
     def test_sockets_and_unreadable_files_are_errors_and_the_walk_goes_on(self):
         for name in ("d/1", "d/3", "d/5"):
             self.place(name)
