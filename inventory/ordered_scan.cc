@@ -3,7 +3,6 @@
 #include "inventory/ordered_scan.h"
 
 #include <fcntl.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,13 +20,6 @@ int OpenItem(const WalkItem& item) {
   return openat(item.directory->fd(), item.name(), kFlags | O_NONBLOCK);
 }
 
-// True when the file's first byte is not in the page cache.
-bool ReadWouldWait(int fd) {
-  char byte;
-  iovec piece{&byte, 1};
-  return preadv2(fd, &piece, 1, 0, RWF_NOWAIT) < 0 && errno == EAGAIN;
-}
-
 }  // namespace
 
 ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, bool probe_wait) {
@@ -40,7 +32,7 @@ ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, bool pr
     totals.errors = 1;
     return scanned;
   }
-  if (probe_wait && settings.read_ahead != nullptr && ReadWouldWait(fd)) {
+  if (probe_wait && settings.read_ahead != nullptr && ReadAhead::ReadWouldWait(fd)) {
     settings.read_ahead->NoteWait();
   }
   const std::error_code error = zeblix::ScanDescriptor(fd, [&](const zeblix::Record& record) {

@@ -7,7 +7,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 void ReadAhead::Hint(int dir_fd, const char* name, unsigned char type) {
   if (type != DT_REG) {
@@ -21,4 +24,10 @@ void ReadAhead::Hint(int dir_fd, const char* name, unsigned char type) {
   if (fd < 0) return;
   posix_fadvise(fd, 0, kHintBytes, POSIX_FADV_WILLNEED);
   close(fd);
+}
+
+bool ReadAhead::ReadWouldWait(int fd) {
+  char byte;
+  iovec piece{&byte, 1};
+  return preadv2(fd, &piece, 1, 0, RWF_NOWAIT) < 0 && errno == EAGAIN;
 }

@@ -21,6 +21,9 @@ class ReadAhead {
   bool active() const { return active_.load(std::memory_order_relaxed); }
   void NoteWait() { active_.store(true, std::memory_order_relaxed); }
 
+  // True when the first byte of the open file is not in the page cache: a read would wait.
+  static bool ReadWouldWait(int fd);
+
   // Asks for the first bytes of `name`, relative to the directory `dir_fd` (AT_FDCWD for a path),
   // when it is a regular file; `type` is its d_type from the directory listing, DT_UNKNOWN when
   // there is none. Never blocks on a pipe or device, and leaves no file open.
