@@ -10,18 +10,28 @@ function(zeblix_gzip source output)
   add_custom_command(OUTPUT ${output} COMMAND gzip -9nc ${source} > ${output} DEPENDS ${source}
                      VERBATIM)
 endfunction()
-set(manual_pages ${PROJECT_BINARY_DIR}/zeblix.1.gz ${PROJECT_BINARY_DIR}/zeblix-inventory.1.gz)
+set(tools zeblix)
+set(manual_pages ${PROJECT_BINARY_DIR}/zeblix.1.gz)
 zeblix_gzip(${PROJECT_SOURCE_DIR}/man/zeblix.1 ${PROJECT_BINARY_DIR}/zeblix.1.gz)
-zeblix_gzip(${PROJECT_SOURCE_DIR}/man/zeblix-inventory.1 ${PROJECT_BINARY_DIR}/zeblix-inventory.1.gz)
+if(TARGET zeblix-inventory)
+  list(APPEND tools zeblix-inventory)
+  list(APPEND manual_pages ${PROJECT_BINARY_DIR}/zeblix-inventory.1.gz)
+  zeblix_gzip(${PROJECT_SOURCE_DIR}/man/zeblix-inventory.1 ${PROJECT_BINARY_DIR}/zeblix-inventory.1.gz)
+  install(FILES ${PROJECT_SOURCE_DIR}/inventory/zeblix-inventory.schema.json
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/zeblix COMPONENT tools)
+else()
+  # The Debian package promises both tools: building it without the inventory is an error.
+  set(no_inventory ${PROJECT_BINARY_DIR}/cpack_requires_inventory.cmake)
+  file(WRITE ${no_inventory} "message(FATAL_ERROR \"the zeblix package holds zeblix-inventory, \
+which was not built: install nlohmann-json3-dev and libsimdjson-dev and configure again\")\n")
+  set(CPACK_PRE_BUILD_SCRIPTS ${no_inventory})
+endif()
 zeblix_gzip(${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${PROJECT_BINARY_DIR}/changelog.gz)
 add_custom_target(zeblix_compressed_docs ALL
                   DEPENDS ${manual_pages} ${PROJECT_BINARY_DIR}/changelog.gz)
 
-install(TARGETS zeblix zeblix-inventory RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-        COMPONENT tools)
+install(TARGETS ${tools} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 install(FILES ${manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
-install(FILES ${PROJECT_SOURCE_DIR}/inventory/zeblix-inventory.schema.json
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/zeblix COMPONENT tools)
 
 # The library and the files a program needs to build against it.
 set(config_dir ${CMAKE_INSTALL_DATADIR}/cmake/zeblix)

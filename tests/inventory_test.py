@@ -35,8 +35,8 @@ REPORT_LINES = [  # label, key; the build number only for a new-format record
 ]
 
 
-def run(args, cwd=None, stdin=None, user=None):
-    return subprocess.run([INVENTORY, *args], cwd=cwd, input=stdin, capture_output=True,
+def run(args, cwd=None, stdin=None, user=None, program=INVENTORY):
+    return subprocess.run([program, *args], cwd=cwd, input=stdin, capture_output=True,
                           check=False, user=user)
 
 
@@ -142,6 +142,16 @@ class Walk(unittest.TestCase):
         shutil.copy(ZEBLIX, path)
         return path
 
+    def run_unprivileged(self, args):
+        """As root, runs as another user, for whom an unreadable file stays unreadable, a copy of
+        the inventory in a directory that user can enter, wherever the build tree lies."""
+        if os.geteuid() != 0:
+            return run(args)
+        reachable = tempfile.mkdtemp(prefix="zeblix-inventory-bin-")
+        self.addCleanup(shutil.rmtree, reachable, ignore_errors=True)
+        os.chmod(reachable, 0o755)
+        return run(args, user=65534, program=shutil.copy(INVENTORY, reachable))
+
     def paths(self, result):
         return [decoded(obj["path"]).decode() for obj in lines_of(result.stdout)]
 
@@ -190,7 +200,7 @@ class Walk(unittest.TestCase):
         os.chmod(secret, 0)
         os.chmod(self.root, 0o755)
         os.chmod(os.path.join(self.root, "d"), 0o755)
-        result = run(["-j", "2", self.root], user=65534 if os.geteuid() == 0 else None)
+        result = self.run_unprivileged(["-j", "2", self.root])
         self.assertEqual(result.returncode, 1, result.stderr)
         found = {decoded(o["path"]).decode(): o for o in lines_of(result.stdout)}
         self.assertEqual(sorted(os.path.basename(p) for p in found), ["1", "2", "3", "4", "5"])
