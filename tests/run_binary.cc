@@ -1,6 +1,7 @@
 // Child processes for the end-to-end tests, and the file and directory helpers they use.
 #include "tests/run_binary.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,7 +34,10 @@ RunResult RunProgram(const std::string& program, std::vector<std::string> args,
   if (child == 0) {
     std::FILE* in = std::fopen(input_file.c_str(), "r");
     const bool drop = unprivileged && geteuid() == 0;
-    if (in == nullptr || dup2(fileno(in), 0) < 0 || dup2(fileno(out), 1) < 0 ||
+    // Opened before privileges are dropped: the build tree may lie where the other user cannot
+    // enter, and the program is run through its descriptor.
+    const int image = open(program.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in == nullptr || image < 0 || dup2(fileno(in), 0) < 0 || dup2(fileno(out), 1) < 0 ||
         dup2(fileno(err), 2) < 0 || chdir(cwd.c_str()) != 0 ||
         (drop && (setgid(kUnprivilegedUser) != 0 || setuid(kUnprivilegedUser) != 0))) {
       _exit(127);
@@ -44,7 +48,7 @@ RunResult RunProgram(const std::string& program, std::vector<std::string> args,
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    fexecve(image, argv.data(), environ);
     _exit(127);
   }
   RunResult result;
