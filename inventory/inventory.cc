@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,13 +26,29 @@ std::string HostName() {
   return name;
 }
 
-// A deep tree holds one directory open per level; let it have all the descriptors it may.
-void RaiseOpenFileLimit() {
+// Raises the open-file limit to its hard limit, and returns the limit in force.
+rlim_t RaiseOpenFileLimit() {
   rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+  if (limit.rlim_cur < limit.rlim_max) {
     limit.rlim_cur = limit.rlim_max;
     setrlimit(RLIMIT_NOFILE, &limit);
+    getrlimit(RLIMIT_NOFILE, &limit);
   }
+  return limit.rlim_cur;
+}
+
+// Shares the open-file limit out: the standard streams, a file being scanned on every job, the
+// list of --files-from, a look-ahead hint and some room stay free; of the rest a third goes to
+// the walk's open listings and two thirds to directories held for files waiting to be scanned.
+void ShareOpenFiles(rlim_t limit, unsigned jobs, WalkOptions& walk) {
+  constexpr rlim_t kKeptFree = 12;
+  constexpr std::size_t kMostListings = 32;
+  constexpr std::size_t kMostHeld = 256;
+  const rlim_t reserved = kKeptFree + jobs;
+  const auto shared = static_cast<std::size_t>(limit > reserved + 3 ? limit - reserved : 3);
+  walk.open_listings = std::clamp<std::size_t>(shared / 3, 1, kMostListings);
+  walk.held_directories = std::min(shared - walk.open_listings, kMostHeld);
 }
 
 bool ShowsProgress(Progress progress) {
@@ -73,7 +90,7 @@ int RunInventory(const Options& options) {
       return 2;
     }
   }
-  RaiseOpenFileLimit();
+  const rlim_t open_file_limit = RaiseOpenFileLimit();
   static char buffer[kOutputBuffer];
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
 
@@ -84,8 +101,15 @@ int RunInventory(const Options& options) {
                               progress_shown, &read_ahead};
   const unsigned jobs =
       options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-  TreeWalk walk({options.follow_links, options.max_depth, options.one_file_system}, read_ahead);
+  WalkOptions walk_options{.follow_links = options.follow_links,
+                           .max_depth = options.max_depth,
+                           .one_file_system = options.one_file_system,
+                           .exclude = options.exclude,
+                           .exclude_fs = options.exclude_fs};
+  ShareOpenFiles(open_file_limit, jobs, walk_options);
+  TreeWalk walk(walk_options, read_ahead);
   OrderedScan scan(jobs, settings, stdout, progress);
+  walk.OnDirectoriesHeld([&] { scan.Drain(); });
   if (options.format == OutputFormat::kCsv) std::fputs(CsvHeader().c_str(), stdout);
 
   const auto add = [&](WalkItem&& item) { scan.Add(std::move(item)); };
@@ -98,7 +122,7 @@ int RunInventory(const Options& options) {
   }
   const Totals totals = scan.Finish();
   const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
-  progress.Finish(totals);
+  progress.Finish(totals, walk.passed_over().kernel, walk.passed_over().excluded);
   if (!written) {
     // Lines that could not be written are lost to the reader: say so, and fail.
     std::fprintf(stderr, "zeblix-inventory: standard output: %s\n", std::strerror(errno));

@@ -13,12 +13,21 @@ Report the version records of product files, one JSON object per line.
 
 Directories are walked to any depth; any other path is scanned whatever it is (a pipe
 or device is read to its end). With no PATH and no --files-from, the current directory.
+Directories on the kernel's pseudo file systems (proc, sysfs, devtmpfs, cgroup, ...)
+are never entered.
 
   -j, --jobs=N          scan N files at once (default: one per core); the output
                         is the same, in the same order, for every N
   -L, --follow          descend through symbolic links to directories
       --max-depth=N     go at most N levels below a named directory
   -x, --one-file-system do not descend into other file systems
+      --exclude=PATTERN pass over what PATTERN matches, a glob matched against the
+                        name and against the path below the named directory
+                        ('*.log', 'build/tmp', 'cache/' for directories only,
+                        '/top' for that path only); may be given again
+      --exclude-fs=TYPE do not enter file systems of TYPE, a glob matched against
+                        the type /proc/mounts shows ('nfs*', 'cifs', 'fuse.sshfs');
+                        may be given again
       --files-from=FILE read the paths from FILE (- for standard input), one a line
   -0, --null            the paths of --files-from end with NUL, not newline
       --format=FORMAT   json (JSON Lines, the default) or csv (RFC 4180, a header row)
@@ -34,13 +43,15 @@ were still scanned), 2 for a usage error.
 
 namespace {
 
-enum LongOnly { kMaxDepth = 256, kFilesFrom, kFormat, kHost, kProgress };
+enum LongOnly { kMaxDepth = 256, kFilesFrom, kFormat, kHost, kProgress, kExclude, kExcludeFs };
 
 constexpr option kLongOptions[] = {
     {           "jobs", required_argument, nullptr,        'j'},
     {         "follow",       no_argument, nullptr,        'L'},
     {      "max-depth", required_argument, nullptr,  kMaxDepth},
     {"one-file-system",       no_argument, nullptr,        'x'},
+    {        "exclude", required_argument, nullptr,   kExclude},
+    {     "exclude-fs", required_argument, nullptr, kExcludeFs},
     {     "files-from", required_argument, nullptr, kFilesFrom},
     {           "null",       no_argument, nullptr,        '0'},
     {         "format", required_argument, nullptr,    kFormat},
@@ -105,6 +116,12 @@ ParseOutcome ParseOptions(int argc, char** argv, Options& options, std::string& 
         break;
       case 'x':
         options.one_file_system = true;
+        break;
+      case kExclude:
+        options.exclude.emplace_back(optarg);
+        break;
+      case kExcludeFs:
+        options.exclude_fs.emplace_back(optarg);
         break;
       case kFilesFrom:
         options.files_from = optarg;

@@ -17,6 +17,8 @@ struct Options {
   bool follow_links = false;              // -L: descend through symbolic links to directories
   int max_depth = -1;                     // levels below a named directory; -1: no limit
   bool one_file_system = false;           // -x
+  std::vector<std::string> exclude;       // --exclude: globs of paths not walked
+  std::vector<std::string> exclude_fs;    // --exclude-fs: globs of file system types not entered
   unsigned jobs = 0;                      // files scanned at once; 0: one per core
   std::string host;                       // empty: the machine's name
   OutputFormat format = OutputFormat::kJsonLines;

@@ -3,10 +3,14 @@
 #include "inventory/ordered_scan.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
 
 #include "zeblix/scan.h"
 
@@ -14,21 +18,21 @@ namespace {
 
 // A file found in a tree is opened without blocking, in case a FIFO has taken its place since
 // the listing; a path the user named is read whatever it is, as a pipe is, to its end.
-int OpenItem(const WalkItem& item) {
+int OpenItem(const WalkItem& item, const std::string& path) {
   constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
-  if (item.named || item.directory == nullptr) return open(item.path.c_str(), kFlags);
-  return openat(item.directory->fd(), item.name(), kFlags | O_NONBLOCK);
+  if (item.named || item.directory == nullptr) return open(path.c_str(), kFlags);
+  return openat(item.directory->fd(), item.name.c_str(), kFlags | O_NONBLOCK);
 }
 
-}  // namespace
-
-ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, bool probe_wait) {
+// The lines of one item: its records', or its error's.
+ScannedItem ScanOpenedItem(const WalkItem& item, const ScanSettings& settings, bool probe_wait) {
   ScannedItem scanned;
   Totals& totals = scanned.totals;
-  const int fd = item.error == 0 ? OpenItem(item) : -1;
+  const std::string path = item.Path();
+  const int fd = item.error == 0 ? OpenItem(item, path) : -1;
   const int open_error = item.error != 0 ? item.error : fd < 0 ? errno : 0;
   if (open_error != 0) {
-    AppendErrorLine(settings.format, item.path, settings.host, open_error, scanned.lines);
+    AppendErrorLine(settings.format, path, settings.host, open_error, scanned.lines);
     totals.errors = 1;
     return scanned;
   }
@@ -36,11 +40,11 @@ ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, bool pr
     settings.read_ahead->NoteWait();
   }
   const std::error_code error = zeblix::ScanDescriptor(fd, [&](const zeblix::Record& record) {
-    AppendRecordLine(settings.format, record, item.path, settings.host, scanned.lines);
+    AppendRecordLine(settings.format, record, path, settings.host, scanned.lines);
     ++totals.records;
   });
   if (error) {
-    AppendErrorLine(settings.format, item.path, settings.host, error.value(), scanned.lines);
+    AppendErrorLine(settings.format, path, settings.host, error.value(), scanned.lines);
     totals.errors = 1;
   }
   if (settings.count_bytes) {
@@ -52,13 +56,46 @@ ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, bool pr
   return scanned;
 }
 
+}  // namespace
+
+ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, bool probe_wait) {
+  try {
+    return ScanOpenedItem(item, settings, probe_wait);
+  } catch (const std::bad_alloc&) {
+    // Under a memory limit a file's lines may not fit: it becomes an error of its own.
+    ScannedItem failed;
+    failed.totals.errors = 1;
+    AppendErrorLine(settings.format, item.name, settings.host, ENOMEM, failed.lines);
+    return failed;
+  }
+}
+
 OrderedScan::OrderedScan(unsigned jobs, const ScanSettings& settings, std::FILE* out,
                          ProgressLine& progress)
     : settings_(settings), out_(out), progress_(progress) {
   if (jobs <= 1) return;
   slots_.resize(kWindow);
-  // The walk's own thread is one of the jobs: it scans whenever the window is full.
-  for (unsigned i = 1; i < jobs; ++i) workers_.emplace_back([this] { Work(); });
+  // The walk's own thread is one of the jobs: it scans whenever the window is full. Where fewer
+  // threads can be had (a process or memory limit), the run goes on with those it has.
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, kWorkerStack);
+  for (unsigned i = 1; i < jobs; ++i) {
+    pthread_t worker;
+    const int error = pthread_create(&worker, &attributes, RunWorker, this);
+    if (error != 0) {
+      std::fprintf(stderr, "zeblix-inventory: scanning with %u of the %u jobs asked for: %s\n",
+                   i, jobs, std::strerror(error));
+      break;
+    }
+    workers_.push_back(worker);
+  }
+  pthread_attr_destroy(&attributes);
+}
+
+void* OrderedScan::RunWorker(void* scan) {
+  static_cast<OrderedScan*>(scan)->Work();
+  return nullptr;
 }
 
 OrderedScan::~OrderedScan() {
@@ -84,23 +121,34 @@ void OrderedScan::Add(WalkItem&& item) {
   }
   // Slots past added_ are the walk's own until published, so it fills them without the lock and
   // publishes a batch at a time.
-  if (added_ + unpublished_ - known_written_ == slots_.size()) Publish(/*wait_for_room=*/true);
+  if (added_ + unpublished_ - known_written_ == slots_.size()) {
+    Publish(/*wait_for_room=*/true, slots_.size() - 1);
+  }
   Slot& slot = slots_[(added_ + unpublished_) % slots_.size()];
   slot.item = std::move(item);
   slot.done = false;
-  if (++unpublished_ == kBatch) Publish(/*wait_for_room=*/false);
+  if (++unpublished_ == kBatch) Publish(/*wait_for_room=*/false, 0);
 }
 
-void OrderedScan::Publish(bool wait_for_room) {
+void OrderedScan::Drain() {
+  if (slots_.empty()) {
+    while (!ahead_.empty()) ScanAndWriteFirst();
+    return;
+  }
+  Publish(/*wait_for_room=*/true, /*left_in_flight=*/0);
+}
+
+void OrderedScan::Publish(bool wait_for_room, std::uint64_t left_in_flight) {
   std::unique_lock lock(mutex_);
   added_ += unpublished_;
   unpublished_ = 0;
-  while (wait_for_room && added_ - written_ == slots_.size()) {
+  while (wait_for_room && added_ - written_ > left_in_flight) {
     if (ScanBatch(lock)) continue;
-    // All taken: wait until half the window is written, so that the walk is woken once for
-    // many items rather than for every line.
+    // All taken: wait until enough is written, so that the walk is woken once for many items
+    // rather than for every line.
+    walk_waits_until_ = std::min(left_in_flight, slots_.size() / 2);
     walk_waiting_ = true;
-    room_ready_.wait(lock, [&] { return added_ - written_ <= slots_.size() / 2; });
+    room_ready_.wait(lock, [&] { return added_ - written_ <= walk_waits_until_; });
     walk_waiting_ = false;
   }
   known_written_ = written_;
@@ -111,7 +159,7 @@ void OrderedScan::Publish(bool wait_for_room) {
 Totals OrderedScan::Finish() {
   while (!ahead_.empty()) ScanAndWriteFirst();
   if (!slots_.empty()) {
-    Publish(/*wait_for_room=*/false);
+    Publish(/*wait_for_room=*/false, 0);
     {
       std::unique_lock lock(mutex_);
       finishing_ = true;
@@ -119,7 +167,7 @@ Totals OrderedScan::Finish() {
       }
     }
     work_ready_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
+    for (const pthread_t worker : workers_) pthread_join(worker, nullptr);
     workers_.clear();
     slots_.clear();
   }
@@ -163,13 +211,14 @@ void OrderedScan::WriteDoneInOrder() {
     Write(slot.item, slot.scanned);
     slot.done = false;
     slot.scanned = {};
+    slot.item = {};  // lets go of its directory
     wrote = true;
   }
-  if (wrote && walk_waiting_ && added_ - written_ <= slots_.size() / 2) room_ready_.notify_one();
+  if (wrote && walk_waiting_ && added_ - written_ <= walk_waits_until_) room_ready_.notify_one();
 }
 
 void OrderedScan::Write(const WalkItem& item, const ScannedItem& scanned) {
   std::fwrite(scanned.lines.data(), 1, scanned.lines.size(), out_);
   totals_ += scanned.totals;
-  progress_.Update(totals_, item.path);
+  if (progress_.Due()) progress_.Update(totals_, item.Path());
 }

@@ -9,7 +9,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
-#include <thread>
+#include <pthread.h>
 #include <vector>
 
 #include "inventory/progress_line.h"
@@ -40,6 +40,9 @@ class OrderedScan {
   static constexpr std::size_t kWindow = 2 * ReadAhead::kFiles;
   // Items a worker takes at a time.
   static constexpr std::uint64_t kBatch = 8;
+  // A worker's stack: the scan keeps its buffers on the heap, and small stacks let a process
+  // under a memory limit start more workers.
+  static constexpr std::size_t kWorkerStack = std::size_t{1} << 20;
   // While reads do not wait, one file in this many is probed to learn whether they would.
   static constexpr std::uint64_t kProbeEvery = 64;
 
@@ -51,6 +54,9 @@ class OrderedScan {
   // Takes the walk's next item; waits while the window is full.
   void Add(WalkItem&& item);
 
+  // Scans and writes everything added so far, letting go of the items.
+  void Drain();
+
   // Scans and writes everything added, and returns the totals.
   Totals Finish();
 
@@ -61,9 +67,12 @@ class OrderedScan {
     bool done = false;
   };
 
+  static void* RunWorker(void* scan);
   void Work();
   bool ScanBatch(std::unique_lock<std::mutex>& lock);
-  void Publish(bool wait_for_room);
+  // Shows the workers the items filled in; with `wait_for_room`, waits (scanning too) until at
+  // most `left_in_flight` items are unwritten.
+  void Publish(bool wait_for_room, std::uint64_t left_in_flight);
   bool ProbeDue(std::uint64_t sequence) const;
   void ScanAndWriteFirst();
   void Write(const WalkItem& item, const ScannedItem& scanned);
@@ -88,8 +97,9 @@ class OrderedScan {
   std::uint64_t known_written_ = 0;  // written_ as the walk last saw it
   bool finishing_ = false;
   bool walk_waiting_ = false;
+  std::uint64_t walk_waits_until_ = 0;  // the walk is woken when this few items are unwritten
   std::mutex mutex_;
   std::condition_variable work_ready_;
   std::condition_variable room_ready_;
-  std::vector<std::thread> workers_;
+  std::vector<pthread_t> workers_;
 };

@@ -58,14 +58,23 @@ void ProgressLine::Update(const Totals& totals, std::string_view path) {
   drawn_ = true;
 }
 
-void ProgressLine::Finish(const Totals& totals) {
+void ProgressLine::Finish(const Totals& totals, std::uint64_t kernel_directories,
+                          std::uint64_t excluded) {
   if (drawn_) std::fputs("\r\033[K", stderr);
   if (summary_) {
     std::fprintf(
-        stderr, "zeblix-inventory: %llu files, %.1f MB, %llu records, %llu errors, %.2f s\n",
+        stderr, "zeblix-inventory: %llu files, %.1f MB, %llu records, %llu errors, %.2f s",
         static_cast<unsigned long long>(totals.files), static_cast<double>(totals.bytes) / 1e6,
         static_cast<unsigned long long>(totals.records),
         static_cast<unsigned long long>(totals.errors), Seconds());
+    if (kernel_directories > 0) {
+      std::fprintf(stderr, "; %llu directories on kernel file systems (proc, sysfs, ...) not read",
+                   static_cast<unsigned long long>(kernel_directories));
+    }
+    if (excluded > 0) {
+      std::fprintf(stderr, "; %llu paths excluded", static_cast<unsigned long long>(excluded));
+    }
+    std::fputc('\n', stderr);
   }
   std::fflush(stderr);
 }

@@ -28,11 +28,16 @@ class ProgressLine {
 
   bool live() const { return live_; }
 
+  // True when the line is to be redrawn.
+  bool Due() const { return live_ && std::chrono::steady_clock::now() >= next_draw_; }
+
   // Redraws the line when it is due, naming the path last written.
   void Update(const Totals& totals, std::string_view path);
 
-  // Clears the line and writes the summary, if asked for.
-  void Finish(const Totals& totals);
+  // Clears the line and writes the summary, if asked for: the totals, and the directories the
+  // walk passed over on the kernel's file systems and by the user's exclusions.
+  void Finish(const Totals& totals, std::uint64_t kernel_directories = 0,
+              std::uint64_t excluded = 0);
 
  private:
   double Seconds() const;

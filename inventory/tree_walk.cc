@@ -2,10 +2,14 @@
 // handed on by its name in the open directory, where the scan opens it. Symbolic links and entries
 // of unknown type are looked at; FIFOs and devices inside a tree are passed over, so the walk
 // never waits on one. A socket is opened like a file, and so reported as a file that cannot be.
+//
+// A directory whose listing was closed to stay within the limit is found again, when the walk
+// comes back up to it, as ".." of the child it is leaving (checked by device and inode), or else
+// name by name from the directory the user named.
 #include "inventory/tree_walk.h"
 
-#include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,117 +29,299 @@ unsigned char TypeOf(mode_t mode) {
   return DT_UNKNOWN;  // FIFOs and devices: never read inside a tree
 }
 
+bool IsDotOrDotDot(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+WalkItem ErrorOf(const std::shared_ptr<const PathNode>& directory, int error) {
+  return {.folder = directory->parent, .name = directory->name, .error = error};
+}
+
 }  // namespace
 
 OpenDirectory::~OpenDirectory() {
   close(fd_);
+  --live_;
 }
 
-void TreeWalk::Walk(const std::string& root, const std::function<void(WalkItem&&)>& take) {
+std::string WalkItem::Path() const {
+  std::vector<const PathNode*> folders;
+  std::size_t size = name.size();
+  for (const PathNode* node = folder.get(); node != nullptr; node = node->parent.get()) {
+    folders.push_back(node);
+    size += node->name.size() + 1;
+  }
+  std::string path;
+  path.reserve(size);
+  for (auto node = folders.rbegin(); node != folders.rend(); ++node) {
+    path += (*node)->name;
+    if (path.back() != '/') path += '/';
+  }
+  return path += name;
+}
+
+TreeWalk::TreeWalk(const WalkOptions& options, ReadAhead& read_ahead)
+    : options_(options), read_ahead_(read_ahead) {
+  options_.open_listings = std::max<std::size_t>(options_.open_listings, 1);
+  for (std::string pattern : options_.exclude) {
+    Exclusion exclusion;
+    if (pattern.size() > 1 && pattern.back() == '/') {
+      exclusion.directories_only = true;
+      pattern.pop_back();
+    }
+    if (pattern.size() > 1 && pattern.front() == '/') {
+      exclusion.anchored = true;
+      pattern.erase(0, 1);
+    }
+    exclusion.glob = std::move(pattern);
+    exclusions_.push_back(std::move(exclusion));
+  }
+}
+
+void TreeWalk::Walk(const std::string& root, const Take& take) {
   struct stat status {};
   if (stat(root.c_str(), &status) != 0) {
-    take({.path = root, .error = errno});
+    take({.name = root, .error = errno});
     return;
   }
   if (!S_ISDIR(status.st_mode)) {
-    take({.path = root, .named = true});
+    take({.name = root, .named = true});
     return;
   }
   if (options_.max_depth == 0) return;
   const int fd = open(root.c_str(), kDirectoryFlags);
   if (fd < 0) {
-    take({.path = root, .error = errno});
+    take({.name = root, .error = errno});
     return;
   }
   root_device_ = status.st_dev;
-  WalkDirectory(fd, root, take);
-}
-
-void TreeWalk::WalkDirectory(int fd, const std::string& path,
-                             const std::function<void(WalkItem&&)>& take) {
-  struct stat status {};
-  DIR* directory = fstat(fd, &status) == 0 ? fdopendir(fd) : nullptr;
-  if (directory == nullptr) {
-    take({.path = path, .error = errno});
-    close(fd);
-    return;
-  }
-  PushLevel(directory, path.back() == '/' ? path : path + "/", 1, status);
+  path_ = root;
+  if (path_.back() != '/') path_ += '/';
+  root_end_ = path_.size();
+  EnterDirectory(fd, std::make_shared<const PathNode>(PathNode{nullptr, root}), 1, take);
+  Entry entry;
   while (!levels_.empty()) {
-    Level& level = levels_.back();
-    errno = 0;
-    const dirent* entry = readdir(level.directory);
-    if (entry == nullptr) {
-      if (errno != 0) take({.path = level.prefix, .error = errno});
-      closedir(level.directory);
-      levels_.pop_back();
-      continue;
+    if (NextEntry(levels_.back(), entry)) {
+      TakeEntry(entry, take);
+    } else {
+      PopLevel(take);
     }
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    TakeEntry(level, entry->d_name, entry->d_type, take);
   }
 }
 
-void TreeWalk::TakeEntry(Level& level, const char* name, unsigned char type,
-                         const std::function<void(WalkItem&&)>& take) {
-  const std::string path = level.prefix + name;
-  const int dir_fd = dirfd(level.directory);
+bool TreeWalk::NextEntry(Level& level, Entry& entry) {
+  if (level.listing == nullptr) {
+    if (level.next_kept == level.kept.size()) return false;
+    entry = std::move(level.kept[level.next_kept++]);
+    return true;
+  }
+  for (;;) {
+    errno = 0;
+    const dirent* found = readdir(level.listing);
+    if (found == nullptr) {
+      level.listing_error = errno;
+      return false;
+    }
+    if (IsDotOrDotDot(found->d_name)) continue;
+    entry.name = found->d_name;
+    entry.type = found->d_type;
+    return true;
+  }
+}
+
+void TreeWalk::TakeEntry(const Entry& entry, const Take& take) {
+  Level& level = levels_.back();
+  const char* name = entry.name.c_str();
+  unsigned char type = entry.type;
   struct stat status {};
   if (type == DT_UNKNOWN || type == DT_LNK) {
-    if (fstatat(dir_fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return;
+    if (fstatat(level.fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return;
     type = TypeOf(status.st_mode);
   }
   bool through_link = false;
   if (type == DT_LNK) {
-    if (fstatat(dir_fd, name, &status, 0) != 0) {
+    if (fstatat(level.fd, name, &status, 0) != 0) {
       // A link to nothing is no file; a loop of links is a path that cannot be examined.
-      if (errno != ENOENT) take({.path = path, .error = errno});
+      if (errno != ENOENT) take({.folder = level.node, .name = entry.name, .error = errno});
       return;
     }
     type = TypeOf(status.st_mode);
     through_link = true;
   }
-  if (type == DT_REG || type == DT_SOCK) {
-    if (read_ahead_.active()) read_ahead_.Hint(dir_fd, name, type);
-    take({.path = path, .directory = level.held, .name_at = level.prefix.size()});
+  const bool file = type == DT_REG || type == DT_SOCK;
+  const bool directory = type == DT_DIR && (!through_link || options_.follow_links);
+  if (!file && !directory) return;
+  if (!exclusions_.empty() && Excluded(entry.name, directory)) {
+    ++passed_over_.excluded;
     return;
   }
-  if (type != DT_DIR || (through_link && !options_.follow_links)) return;
+  if (file) {
+    if (read_ahead_.active()) read_ahead_.Hint(level.fd, name, type);
+    take({.folder = level.node, .name = entry.name, .directory = Held(level)});
+    return;
+  }
   if (options_.max_depth >= 0 && level.depth >= options_.max_depth) return;
 
-  const int fd = openat(dir_fd, name, kDirectoryFlags | (options_.follow_links ? 0 : O_NOFOLLOW));
+  const int fd = openat(level.fd, name, kDirectoryFlags | (options_.follow_links ? 0 : O_NOFOLLOW));
+  auto node = std::make_shared<const PathNode>(PathNode{level.node, entry.name});
   if (fd < 0) {
-    take({.path = path, .error = errno});
+    take(ErrorOf(node, errno));
     return;
   }
-  if (fstat(fd, &status) != 0 || (options_.one_file_system && status.st_dev != root_device_)) {
-    close(fd);
-    return;
-  }
-  if (OnPath(status.st_dev, status.st_ino)) {
-    close(fd);
-    take({.path = path, .error = ELOOP});
-    return;
-  }
-  DIR* directory = fdopendir(fd);
-  if (directory == nullptr) {
-    take({.path = path, .error = errno});
-    close(fd);
-    return;
-  }
-  PushLevel(directory, path + "/", level.depth + 1, status);
+  const std::size_t parent_end = level.path_end;
+  const std::size_t depth = levels_.size();
+  path_.append(entry.name) += '/';
+  EnterDirectory(fd, std::move(node), level.depth + 1, take);
+  if (levels_.size() == depth) path_.resize(parent_end);
 }
 
-// The listing and a second descriptor of the same directory, which lives on while files found
-// in it wait to be scanned; the listing is closed when it ends.
-void TreeWalk::PushLevel(DIR* directory, std::string prefix, int depth, const struct stat& status) {
-  const int held = fcntl(dirfd(directory), F_DUPFD_CLOEXEC, 0);
-  levels_.push_back({directory, held >= 0 ? std::make_shared<const OpenDirectory>(held) : nullptr,
-                     std::move(prefix), depth, status.st_dev, status.st_ino});
+void TreeWalk::EnterDirectory(int fd, std::shared_ptr<const PathNode> node, int depth,
+                              const Take& take) {
+  const auto fail = [&](int error) {
+    take(ErrorOf(node, error));
+    close(fd);
+  };
+  struct stat status {};
+  if (fstat(fd, &status) != 0) return fail(errno);
+  if (levels_.empty() || status.st_dev != levels_.back().device) {
+    const bool elsewhere = !levels_.empty() && status.st_dev != root_device_;
+    if ((options_.one_file_system && elsewhere) || PassOver(fd, status.st_dev)) {
+      close(fd);
+      return;
+    }
+  }
+  if (on_path_.count({status.st_dev, status.st_ino}) != 0) return fail(ELOOP);
+  DIR* listing = fdopendir(fd);
+  if (listing == nullptr) return fail(errno);
+  if (open_levels_ >= options_.open_listings) CloseShallowestListing();
+  on_path_.insert({status.st_dev, status.st_ino});
+  Level level;
+  level.node = std::move(node);
+  level.fd = fd;
+  level.listing = listing;
+  level.path_end = path_.size();
+  level.depth = depth;
+  level.device = status.st_dev;
+  level.inode = status.st_ino;
+  levels_.push_back(std::move(level));
+  ++open_levels_;
 }
 
-bool TreeWalk::OnPath(dev_t device, ino_t inode) const {
-  return std::any_of(levels_.begin(), levels_.end(), [&](const Level& level) {
-    return level.device == device && level.inode == inode;
-  });
+bool TreeWalk::PassOver(int fd, dev_t device) {
+  const FileSystemKind& kind = kinds_.Of(fd, device);
+  if (kind.pseudo) {
+    ++passed_over_.kernel;
+    return true;
+  }
+  for (const std::string& type : options_.exclude_fs) {
+    if (fnmatch(type.c_str(), kind.type.c_str(), 0) == 0) {
+      ++passed_over_.excluded;
+      return true;
+    }
+  }
+  return false;
+}
+
+// A pattern matches the entry's name, or its path below the directory the user named; one that
+// began with a slash only that path, and one that ended with a slash only directories.
+bool TreeWalk::Excluded(const std::string& name, bool directory) {
+  const std::size_t end = path_.size();
+  path_ += name;
+  const char* below_root = path_.c_str() + root_end_;
+  const bool excluded =
+      std::any_of(exclusions_.begin(), exclusions_.end(), [&](const Exclusion& exclusion) {
+        if (exclusion.directories_only && !directory) return false;
+        return (!exclusion.anchored && fnmatch(exclusion.glob.c_str(), name.c_str(), 0) == 0) ||
+               fnmatch(exclusion.glob.c_str(), below_root, FNM_PATHNAME) == 0;
+      });
+  path_.resize(end);
+  return excluded;
+}
+
+void TreeWalk::PopLevel(const Take& take) {
+  Level& level = levels_.back();
+  if (level.listing_error != 0) take(ErrorOf(level.node, level.listing_error));
+  if (levels_.size() >= 2) {
+    Level& parent = levels_[levels_.size() - 2];
+    // Reopened even with nothing left to list, so that its own parent can be found from it.
+    if (parent.fd < 0 && !Reopen(parent, level.fd) && parent.next_kept < parent.kept.size()) {
+      take(ErrorOf(parent.node, ENOENT));
+      parent.kept.clear();
+      parent.next_kept = 0;
+    }
+  }
+  if (level.listing != nullptr) {
+    closedir(level.listing);
+  } else if (level.fd >= 0) {
+    close(level.fd);
+  }
+  if (level.fd >= 0) --open_levels_;
+  on_path_.erase({level.device, level.inode});
+  levels_.pop_back();
+  path_.resize(levels_.empty() ? 0 : levels_.back().path_end);
+  first_open_ = std::min(first_open_, levels_.size());
+}
+
+// The rest of the listing is read into memory, so that the walk later goes on in the same order.
+void TreeWalk::CloseShallowestListing() {
+  while (levels_[first_open_].fd < 0) ++first_open_;
+  Level& level = levels_[first_open_];
+  if (level.listing != nullptr) {
+    Entry entry;
+    while (NextEntry(level, entry)) level.kept.push_back(std::move(entry));
+    closedir(level.listing);
+    level.listing = nullptr;
+  } else {
+    close(level.fd);
+  }
+  level.fd = -1;
+  level.held.reset();
+  --open_levels_;
+  ++first_open_;
+}
+
+bool TreeWalk::Reopen(Level& level, int child_fd) {
+  const auto same = [&](int fd) {
+    struct stat status {};
+    return fd >= 0 && fstat(fd, &status) == 0 && status.st_dev == level.device &&
+           status.st_ino == level.inode;
+  };
+  int fd = openat(child_fd, "..", kDirectoryFlags);
+  if (!same(fd)) {
+    // Reached through a symbolic link: ".." is the link target's parent. Follow the names.
+    if (fd >= 0) close(fd);
+    fd = OpenByNames(*level.node);
+    if (!same(fd)) {
+      if (fd >= 0) close(fd);
+      return false;
+    }
+  }
+  level.fd = fd;
+  ++open_levels_;
+  first_open_ = std::min(first_open_, static_cast<std::size_t>(&level - levels_.data()));
+  return true;
+}
+
+int TreeWalk::OpenByNames(const PathNode& directory) const {
+  std::vector<const PathNode*> names;
+  for (const PathNode* node = &directory; node != nullptr; node = node->parent.get()) {
+    names.push_back(node);
+  }
+  int fd = open(names.back()->name.c_str(), kDirectoryFlags);
+  for (auto node = names.rbegin() + 1; node != names.rend() && fd >= 0; ++node) {
+    const int next = openat(fd, (*node)->name.c_str(),
+                            kDirectoryFlags | (options_.follow_links ? 0 : O_NOFOLLOW));
+    close(fd);
+    fd = next;
+  }
+  return fd;
+}
+
+std::shared_ptr<const OpenDirectory> TreeWalk::Held(Level& level) {
+  if (level.held != nullptr) return level.held;
+  if (make_room_ && held_live_ >= options_.held_directories) make_room_();
+  const int fd = fcntl(level.fd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return nullptr;  // the file is then opened by its whole path
+  level.held = std::make_shared<const OpenDirectory>(fd, held_live_);
+  return level.held;
 }

@@ -1,5 +1,6 @@
 """zeblix-inventory end to end: its records are zeblix's reports of the same files; its output is
-the same for any number of jobs; the walk's limits, loops, sockets and unreadable files; odd names
+the same for any number of jobs; the walk's limits, loops, sockets and unreadable files; whole
+machines (kernel file systems, excludes, deep trees under low limits, missing threads); odd names
 through --files-from; every line it writes valid against the installed schema (checked with
 Debian's python3-jsonschema); CSV parsed back; usage errors.
 
@@ -12,6 +13,7 @@ import io
 import json
 import os
 import random
+import resource
 import shutil
 import socket
 import subprocess
@@ -131,10 +133,13 @@ class Records(unittest.TestCase):
                     self.assertEqual(row[key].encode("latin-1"), text, key)
 
 
-class Walk(unittest.TestCase):
+class TreeCase(unittest.TestCase):
+    """A scoped directory to place copies of zeblix in."""
+
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="zeblix-inventory-walk-")
-        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+        # rm walks a tree of any depth, which shutil's recursion does not.
+        self.addCleanup(subprocess.run, ["rm", "-rf", self.root], check=False)
 
     def place(self, relative):
         path = os.path.join(self.root, relative)
@@ -155,6 +160,8 @@ class Walk(unittest.TestCase):
     def paths(self, result):
         return [decoded(obj["path"]).decode() for obj in lines_of(result.stdout)]
 
+
+class Walk(TreeCase):
     def test_depth_links_and_loops(self):
         for name in ("a/top", "a/b/middle", "a/b/c/deep"):
             self.place(name)
@@ -230,6 +237,127 @@ class Walk(unittest.TestCase):
         with open(ZEBLIX, "rb") as image:
             result = run(["/dev/stdin"], stdin=image.read())
         self.assertEqual(self.paths(result), ["/dev/stdin"])
+
+
+def deep_tree(root, depth, product, every):
+    """A chain of `depth` directories with 50-character names, too deep for any path buffer, with
+    the product every `every` levels and at the bottom; built name by name from open parents."""
+    fd = os.open(root, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        for level in range(depth + 1):
+            if level == depth or level % every == 0:
+                out = os.open(f"f{level}", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
+                os.write(out, product)
+                os.close(out)
+            if level < depth:
+                os.mkdir("d" * 50, dir_fd=fd)
+                below = os.open("d" * 50, os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+                os.close(fd)
+                fd = below
+    finally:
+        os.close(fd)
+
+
+def run_limited(args, open_files=None, processes=None, user=None, program=INVENTORY):
+    """Runs under resource limits; returns the result and the peak resident memory in KiB."""
+    def limit():
+        if open_files:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (open_files, open_files))
+        if processes:
+            resource.setrlimit(resource.RLIMIT_NPROC, (processes, processes))
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        # The leak check of a sanitized build needs a thread of its own, which a process limit
+        # denies it.
+        env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0") if processes else None
+        child = subprocess.Popen([program, *args], stdout=out, stderr=err, preexec_fn=limit,
+                                 user=user, env=env)
+        _, status, usage = os.wait4(child.pid, 0)
+        child.returncode = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        err.seek(0)
+        result = subprocess.CompletedProcess(args, child.returncode, out.read(), err.read())
+    return result, usage.ru_maxrss
+
+
+class WholeMachine(TreeCase):
+    def test_kernel_file_systems_are_never_read(self):
+        alone = run(["--progress", "/proc/self"])
+        self.assertEqual((alone.returncode, alone.stdout), (0, b""))
+        self.assertIn(b"; 1 directories on kernel file systems", alone.stderr)
+        # A folder merely named proc is walked; a link to the real one is not entered.
+        self.place("src/proc/zeblix")
+        os.symlink("/proc/self", os.path.join(self.root, "src", "kernel"))
+        followed = run(["-L", self.root])
+        self.assertEqual(followed.returncode, 0, followed.stderr)
+        self.assertEqual(self.paths(followed), [os.path.join(self.root, "src/proc/zeblix")])
+
+    def test_a_deep_tree_under_a_low_open_file_limit_is_walked_whole_in_bounded_memory(self):
+        with open(ZEBLIX, "rb") as image:
+            deep_tree(self.root, 2000, image.read(), every=250)
+        free, _ = run_limited([self.root])
+        limited, peak_kib = run_limited(["-j", "2", self.root], open_files=64)
+        self.assertEqual(limited.returncode, 0, limited.stderr)
+        self.assertEqual(limited.stdout, free.stdout)
+        paths = self.paths(limited)
+        self.assertEqual(len(paths), 9)
+        bottom = max(paths, key=len)
+        self.assertGreater(len(bottom), 100_000)  # far beyond PATH_MAX
+        self.assertTrue(bottom.endswith("/f2000"))
+        # A copy of the path per level took 172 MB at this depth (less than a third of this bound
+        # is the walk's; most is the sanitizers').
+        self.assertLess(peak_kib, 100 * 1024)
+
+    def test_excludes_by_pattern(self):
+        for name in ("keep", "skip.log", "build/tmp/x", "build/tmpfile", "cache/y", "top/z",
+                     "deep/top/w", "deep/cache"):
+            self.place(name)
+        cases = [  # options, the paths left
+            (["--exclude", "*.log"], {"keep", "build/tmp/x", "build/tmpfile", "cache/y", "top/z",
+                                      "deep/top/w", "deep/cache"}),
+            (["--exclude", "build/tmp"], {"keep", "skip.log", "build/tmpfile", "cache/y", "top/z",
+                                          "deep/top/w", "deep/cache"}),
+            (["--exclude", "cache/"], {"keep", "skip.log", "build/tmp/x", "build/tmpfile",
+                                       "top/z", "deep/top/w", "deep/cache"}),
+            (["--exclude", "/top"], {"keep", "skip.log", "build/tmp/x", "build/tmpfile", "cache/y",
+                                     "deep/top/w", "deep/cache"}),
+            (["--exclude", "top", "--exclude", "b*"], {"keep", "skip.log", "cache/y",
+                                                       "deep/cache"}),
+        ]
+        for options, left in cases:
+            result = run([*options, "--progress", self.root])
+            self.assertEqual(result.returncode, 0, options)
+            self.assertEqual({os.path.relpath(p, self.root) for p in self.paths(result)}, left,
+                             options)
+            self.assertIn(b"paths excluded", result.stderr, options)
+
+    @unittest.skipUnless(os.path.isdir("/dev/shm") and
+                         os.stat("/dev/shm").st_dev != os.stat(tempfile.gettempdir()).st_dev,
+                         "needs /dev/shm on a tmpfs of its own, as no file system can be mounted "
+                         "for the test")
+    def test_excludes_by_file_system_type(self):
+        self.place("here")
+        elsewhere = tempfile.mkdtemp(dir="/dev/shm")
+        self.addCleanup(shutil.rmtree, elsewhere, ignore_errors=True)
+        shutil.copy(ZEBLIX, os.path.join(elsewhere, "there"))
+        os.symlink(elsewhere, os.path.join(self.root, "shm"))
+        self.assertEqual(len(self.paths(run(["-L", self.root]))), 2)
+        for pattern in ("tmpfs", "tmp*"):
+            self.assertEqual(self.paths(run(["-L", "--exclude-fs", pattern, self.root])),
+                             [os.path.join(self.root, "here")], pattern)
+
+    def test_fewer_threads_than_jobs_asked_for(self):
+        for i in range(40):
+            self.place(f"d/{i}")
+        os.chmod(self.root, 0o755)
+        program, user = INVENTORY, None
+        if os.geteuid() == 0:  # the process limit binds only another user
+            program, user = shutil.copy(INVENTORY, self.root), 65534
+        one = run(["-j", "1", self.root])
+        few, _ = run_limited(["-j", "4", self.root], processes=1, user=user, program=program)
+        self.assertEqual(few.returncode, 0, few.stderr)
+        self.assertEqual(few.stdout, one.stdout)
+        self.assertRegex(few.stderr.decode(),
+                         r"^zeblix-inventory: scanning with 1 of the 4 jobs asked for: [^\n]+\n$")
 
 
 class CommandLine(unittest.TestCase):
