@@ -72,6 +72,15 @@ extern "C" int zeblix_scan_fd(int fd, zeblix_record_fn on_record, void* user) {
   return ErrnoOf([&] { return zeblix::ScanDescriptor(fd, Adapt(on_record, user)); });
 }
 
+extern "C" int zeblix_scan_read(zeblix_read_fn read, void* source, zeblix_record_fn on_record,
+                                void* user) {
+  if (read == nullptr || on_record == nullptr) return EINVAL;
+  const auto reader = [read, source](std::span<std::uint8_t> room) -> std::ptrdiff_t {
+    return read(source, room.data(), room.size());
+  };
+  return ErrnoOf([&] { return zeblix::ScanStream(reader, Adapt(on_record, user)); });
+}
+
 extern "C" int zeblix_scan_bytes(const void* data, size_t size, zeblix_record_fn on_record,
                                  void* user) {
   if (on_record == nullptr || (data == nullptr && size > 0)) return EINVAL;

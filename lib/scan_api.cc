@@ -121,8 +121,20 @@ std::error_code ScanFile(std::string_view path, const Callback& on_record) {
 }
 
 std::error_code ScanDescriptor(int fd, const Callback& on_record) {
+  if (fd < 0) return ErrorOf(EBADF);
   return ScanSource(on_record, [&](ScanSession& session) {
     session.Hold(fd, /*lent=*/true);
+    return 0;
+  });
+}
+
+std::error_code ScanStream(Reader read, const Callback& on_record) {
+  if (!read) return ErrorOf(EINVAL);
+  const auto call = [](void* source, std::uint8_t* into, std::size_t room) -> std::ptrdiff_t {
+    return (*static_cast<Reader*>(source))(std::span(into, room));
+  };
+  return ScanSource(on_record, [&](ScanSession& session) {
+    session.Hold(ByteReader{call, &read});
     return 0;
   });
 }

@@ -28,6 +28,7 @@ FileWindow::FileWindow(std::size_t read_size) : read_size_(std::max(read_size, k
 void FileWindow::Reset(int fd, std::int64_t offset, MagicWatch* watch) {
   fd_ = fd;
   memory_ = {};
+  reader_ = {};
   data_ = piece_;
   base_ = offset;
   head_ = 0;
@@ -44,6 +45,11 @@ void FileWindow::Reset(int fd, std::int64_t offset, MagicWatch* watch) {
 void FileWindow::Reset(std::span<const std::uint8_t> bytes, MagicWatch* watch) {
   Reset(-1, 0, watch);
   memory_ = bytes;
+}
+
+void FileWindow::Reset(ByteReader reader, MagicWatch* watch) {
+  Reset(-1, 0, watch);
+  reader_ = reader;
 }
 
 bool FileWindow::Refill(std::size_t keep) {
@@ -118,6 +124,7 @@ std::size_t FileWindow::ReadMore() {
 }
 
 std::size_t FileWindow::ReadSource(std::uint8_t* into, std::size_t room) {
+  if (reader_.read != nullptr) return ReadReader(into, room);
   if (fd_ < 0) {
     const auto consumed = static_cast<std::size_t>(OffsetAt(size_));
     const std::size_t take = std::min(room, memory_.size() - consumed);
@@ -136,6 +143,17 @@ std::size_t FileWindow::ReadSource(std::uint8_t* into, std::size_t room) {
   } while (got < 0 && errno == EINTR);
   if (got < 0) read_error_ = errno;
   return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
+// A reader that claims more bytes than it had room for has broken its promise: that ends the
+// source as a failed read does.
+std::size_t FileWindow::ReadReader(std::uint8_t* into, std::size_t room) {
+  const std::ptrdiff_t got = reader_.read(reader_.source, into, room);
+  if (got < 0 || static_cast<std::size_t>(got) > room) {
+    read_error_ = got < 0 && got >= -4095 ? static_cast<int>(-got) : EIO;
+    return 0;
+  }
+  return static_cast<std::size_t>(got);
 }
 
 // A read that takes only what the page cache holds; whatever it misses, the file waits for.

@@ -14,6 +14,13 @@
 
 class MagicWatch;
 
+// A source that hands its bytes over in pieces: `read` places up to `room` bytes at `into` and
+// returns how many, 0 at the end, or a negative errno.
+struct ByteReader {
+  std::ptrdiff_t (*read)(void* source, std::uint8_t* into, std::size_t room) = nullptr;
+  void* source = nullptr;
+};
+
 class FileWindow {
  public:
   // Enough for a whole candidate block plus the bytes carried before it.
@@ -29,6 +36,9 @@ class FileWindow {
 
   // Starts reading bytes in memory, from their first, as if they were a file.
   void Reset(std::span<const std::uint8_t> bytes, MagicWatch* watch);
+
+  // Starts reading what `reader` hands over, from its first byte.
+  void Reset(ByteReader reader, MagicWatch* watch);
 
   // The file ends at `end`, as a status taken before the open said: no read is made to learn it.
   void ExpectEnd(std::int64_t end) { expected_end_ = end; }
@@ -76,6 +86,7 @@ class FileWindow {
   void LetWatchExamine();
   std::size_t ReadMore();
   std::size_t ReadSource(std::uint8_t* into, std::size_t room);
+  std::size_t ReadReader(std::uint8_t* into, std::size_t room);
   ssize_t ReadProbingWait(std::uint8_t* into, std::size_t room);
   void StreamAhead();
 
@@ -91,7 +102,8 @@ class FileWindow {
   std::size_t size_ = 0;
   std::int64_t base_ = 0;
   int fd_ = -1;
-  std::span<const std::uint8_t> memory_;  // the source when there is no fd
+  std::span<const std::uint8_t> memory_;  // the source when there is no fd and no reader
+  ByteReader reader_;
   bool at_end_ = false;
   int read_error_ = 0;
   std::int64_t expected_end_ = 0;  // 0: unknown, read until a read returns nothing

@@ -64,6 +64,13 @@ void ScanSession::Hold(std::span<const std::uint8_t> bytes) {
   window_.Reset(bytes, &watch_);
 }
 
+void ScanSession::Hold(ByteReader reader) {
+  Close();
+  held_ = true;
+  watch_.Restart(0);
+  window_.Reset(reader, &watch_);
+}
+
 void ScanSession::End(bool more_to_come) {
   if (window_.waited() && facts_.read_ahead != nullptr) facts_.read_ahead->NoteWait();
   if (!(held_ && more_to_come)) Close();

@@ -45,10 +45,11 @@ class ScanSession {
   // call goes on where it stopped. False, with errno set, when the file cannot be opened.
   bool Open(const char* path, std::int64_t offset);
 
-  // Holds an open descriptor, or bytes in memory, for every call of one scan, read once from
-  // where they stand. The session closes the descriptor unless it is only lent.
+  // Holds an open descriptor, bytes in memory, or a reader, for every call of one scan, read once
+  // from where they stand. The session closes the descriptor unless it is only lent.
   void Hold(int fd, bool lent = false);
   void Hold(std::span<const std::uint8_t> bytes);
+  void Hold(ByteReader reader);
 
   // Ends a call. A held source stays open when the caller will come back for more.
   void End(bool more_to_come);

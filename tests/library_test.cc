@@ -4,11 +4,14 @@
 // scans one after the other (run under ThreadSanitizer too).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "report/load_print_version_info.h"
@@ -35,6 +38,32 @@ std::vector<zeblix::Record> RecordsOf(const std::string& bytes) {
                     [&](const zeblix::Record& r) { records.push_back(r); });
   return records;
 }
+
+// The records of `bytes` handed over by a reader in pieces whose sizes cycle through `pieces`,
+// none larger than the room it is given.
+std::vector<zeblix::Record> StreamedRecords(const std::string& bytes,
+                                            const std::vector<std::size_t>& pieces,
+                                            std::error_code* error = nullptr) {
+  std::vector<zeblix::Record> records;
+  std::size_t at = 0, turn = 0;
+  const auto read = [&](std::span<std::uint8_t> room) -> std::ptrdiff_t {
+    const std::size_t take = std::min({pieces[turn++ % pieces.size()], room.size(),
+                                       bytes.size() - at});
+    std::memcpy(room.data(), bytes.data() + at, take);
+    at += take;
+    return static_cast<std::ptrdiff_t>(take);
+  };
+  const auto scan_error =
+      zeblix::ScanStream(read, [&](const zeblix::Record& r) { records.push_back(r); });
+  if (error != nullptr) *error = scan_error;
+  return records;
+}
+
+// Piece sizes that put every seam somewhere new: single bytes, primes around the block and the
+// delimiter, and a few large ones.
+const std::vector<std::vector<std::size_t>> kPieceSizes = {
+    {1}, {39, 40, 41}, {1243, 1, 1245}, {4093}, {65536, 3}, {1 << 20},
+};
 
 // The records in the utility's report layout.
 std::string Report(const std::string& path, const std::vector<zeblix::Record>& records) {
@@ -93,6 +122,78 @@ TEST(Library, RecordsAreTheUtilitysReportOfGeneratedFilesAndTheSameInMemory) {
   }
 }
 
+TEST(Library, AStreamInAnyPiecesGivesTheRecordsOfTheSameFile) {
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(ZEBLIX_GOLDEN_DIR)) {
+    if (!entry.is_regular_file() || entry.path().parent_path().filename() != "input") continue;
+    const std::string bytes = ReadWholeFile(entry.path());
+    const std::vector<zeblix::Record> expected = Records(entry.path());
+    for (const auto& pieces : kPieceSizes) {
+      std::error_code error;
+      EXPECT_EQ(StreamedRecords(bytes, pieces, &error), expected) << entry.path();
+      EXPECT_FALSE(error);
+    }
+    ++files;
+  }
+  EXPECT_GT(files, 30u);
+  InputGenerator generator(17);
+  for (int i = 0; i < 300; ++i) {
+    const std::string bytes = generator.File();
+    ASSERT_EQ(StreamedRecords(bytes, kPieceSizes[i % kPieceSizes.size()]), RecordsOf(bytes))
+        << "file " << i;
+  }
+}
+
+TEST(Library, AFailingReaderEndsTheStreamWithItsErrno) {
+  const std::string block = FullWidthBlock(BlockFields{}, NativeOrder());
+  const std::string bytes = block + Filler(100) + block;
+  for (const auto& [fail_with, expected] : {std::pair{-EIO, EIO}, {-ECONNRESET, ECONNRESET}}) {
+    std::size_t at = 0;
+    std::vector<zeblix::Record> records;
+    const auto read = [&](std::span<std::uint8_t> room) -> std::ptrdiff_t {
+      if (at >= block.size() + 50) return fail_with;
+      const std::size_t take = std::min<std::size_t>(room.size(), 10);
+      std::memcpy(room.data(), bytes.data() + at, take);
+      at += take;
+      return static_cast<std::ptrdiff_t>(take);
+    };
+    const auto error =
+        zeblix::ScanStream(read, [&](const zeblix::Record& r) { records.push_back(r); });
+    EXPECT_EQ(error.value(), expected);
+    EXPECT_EQ(records.size(), 1u);  // the block before the failure
+  }
+  // A reader that claims more than it had room for has failed.
+  const auto liar = [](std::span<std::uint8_t> room) -> std::ptrdiff_t {
+    return static_cast<std::ptrdiff_t>(room.size()) + 1;
+  };
+  EXPECT_EQ(zeblix::ScanStream(liar, [](const zeblix::Record&) {}).value(), EIO);
+  EXPECT_EQ(zeblix::ScanStream(nullptr, [](const zeblix::Record&) {}).value(), EINVAL);
+}
+
+TEST(Library, TheCReaderGivesWhatTheCppReaderGives) {
+  struct Source {
+    std::string bytes;
+    std::size_t at = 0;
+  };
+  const zeblix_read_fn read = [](void* opaque, void* buffer, size_t size) -> int64_t {
+    auto& source = *static_cast<Source*>(opaque);
+    const std::size_t take = std::min<std::size_t>({size, 3, source.bytes.size() - source.at});
+    std::memcpy(buffer, source.bytes.data() + source.at, take);
+    source.at += take;
+    return static_cast<int64_t>(take);
+  };
+  const zeblix_record_fn count = [](const zeblix_record* r, void* user) {
+    static_cast<std::vector<std::string>*>(user)->push_back(r->product_name);
+    return 0;
+  };
+  Source source{Filler(5) + FullWidthBlock(BlockFields{}, ForeignOrder())};
+  std::vector<std::string> names;
+  EXPECT_EQ(zeblix_scan_read(read, &source, count, &names), 0);
+  EXPECT_EQ(names, std::vector<std::string>{StreamedRecords(source.bytes, {1}).at(0).product_name});
+  EXPECT_EQ(zeblix_scan_read(nullptr, &source, count, &names), EINVAL);
+  EXPECT_EQ(zeblix_scan_read(read, &source, nullptr, &names), EINVAL);
+}
+
 TEST(Library, RecordsHoldTheWritersNumbersAndTheirPlace) {
   BlockFields block;
   block.patch_level = 0xFFFF;
@@ -121,6 +222,9 @@ TEST(Library, ErrorsAreErrnoValues) {
   EXPECT_EQ(zeblix_scan_file((tmp / "missing").c_str(), nullptr, nullptr), EINVAL);
   EXPECT_EQ(zeblix_scan_bytes(nullptr, 1, ignore, nullptr), EINVAL);
   EXPECT_EQ(zeblix_scan_file((tmp / "missing").c_str(), ignore, nullptr), ENOENT);
+  // A negative descriptor is a bad one, not an empty input.
+  EXPECT_EQ(zeblix::ScanDescriptor(-1, [](const zeblix::Record&) {}).value(), EBADF);
+  EXPECT_EQ(zeblix_scan_fd(-1, ignore, nullptr), EBADF);
 }
 
 TEST(Library, ACallbackStopsTheScan) {

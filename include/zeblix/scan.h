@@ -15,6 +15,7 @@
 #pragma once
 
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -97,8 +98,20 @@ class Callback {
 ZEBLIX_API std::error_code ScanFile(std::string_view path, const Callback& on_record);
 
 // Scans an open descriptor from where it stands to its end; offsets count from there. The
-// descriptor stays open. Errors as for ScanFile, but for the open.
+// descriptor stays open. Errors as for ScanFile, but for the open; EBADF for a negative one.
 ZEBLIX_API std::error_code ScanDescriptor(int fd, const Callback& on_record);
+
+// Hands over the next bytes of a stream: fills the start of `room` and returns how many bytes
+// it placed, 0 at the end of the stream, or a negative errno when reading failed. It may hand
+// over any number of bytes at a time, one included.
+using Reader = std::function<std::ptrdiff_t(std::span<std::uint8_t> room)>;
+
+// Scans the bytes `read` hands over (from a decompressor, a socket, an archive member), each
+// once, in constant memory; offsets count from the first. The records are those ScanBytes gives
+// for the same bytes, whatever the sizes of the pieces. Returns no error at the end of the stream
+// or when the callback stopped the scan; the reader's errno when it failed (records before the
+// failure have been handed over); ENOMEM; or EINVAL for an empty reader.
+ZEBLIX_API std::error_code ScanStream(Reader read, const Callback& on_record);
 
 // Scans bytes in memory as the contents of a file; offsets count from bytes[0]. Fails only with
 // ENOMEM.

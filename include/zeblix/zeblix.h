@@ -67,8 +67,20 @@ typedef int (*zeblix_record_fn)(const struct zeblix_record *record, void *user);
 ZEBLIX_API int zeblix_scan_file(const char *path, zeblix_record_fn on_record, void *user);
 
 /* Scans the open descriptor fd from where it stands to its end; offsets count from there, and
- * the descriptor stays open. Returns 0, or the errno of a failed read, or ENOMEM. */
-ZEBLIX_API int zeblix_scan_fd(int fd, zeblix_record_fn on_record, void* user);
+ * the descriptor stays open. Returns 0, or the errno of a failed read, EBADF for a negative
+ * descriptor, or ENOMEM. */
+ZEBLIX_API int zeblix_scan_fd(int fd, zeblix_record_fn on_record, void *user);
+
+/* Hands over the next bytes of a stream: places at most size bytes at buffer and returns how
+ * many, 0 at the end, or a negative errno when reading failed. Any number at a time will do. */
+typedef int64_t (*zeblix_read_fn)(void *source, void *buffer, size_t size);
+
+/* Scans the bytes read(source, ...) hands over, each once, in constant memory; offsets count from
+ * the first. The records are those of the same bytes in a file, whatever the sizes of the pieces.
+ * Returns 0 at the end of the stream or when the callback stopped the scan, the reader's errno
+ * when it failed, ENOMEM, or EINVAL for a null reader or callback. */
+ZEBLIX_API int zeblix_scan_read(zeblix_read_fn read, void *source, zeblix_record_fn on_record,
+                                void *user);
 
 /* Scans size bytes at data as the contents of a file. Returns 0, ENOMEM, or EINVAL for a null
  * callback or null data with a size. */
