@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   simdjson::dom::parser parser;
   zeblix::ScanBytes(std::span(data, size), [&](const zeblix::Record& r) {
     std::string text;
-    AppendRecordLine(OutputFormat::kJsonLines, r, path, "host", text);
+    AppendRecordLine(OutputFormat::kJsonLines, r, path, {}, "host", text);
     if (text.empty() || text.back() != '\n' || text.find('\n') != text.size() - 1) __builtin_trap();
     simdjson::dom::element line;
     if (parser.parse(text).get(line) != simdjson::SUCCESS) __builtin_trap();

@@ -98,7 +98,8 @@ int RunInventory(const Options& options) {
   ProgressLine progress(progress_shown, progress_shown && options.progress != Progress::kNever);
   ReadAhead read_ahead;
   const ScanSettings settings{options.format, options.host.empty() ? HostName() : options.host,
-                              progress_shown, &read_ahead};
+                              progress_shown, &read_ahead, options.archives,
+                              options.archive_limits};
   const unsigned jobs =
       options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   WalkOptions walk_options{.follow_links = options.follow_links,

@@ -6,10 +6,14 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 
 const char* const kUsage = R"(Usage: zeblix-inventory [OPTION]... [PATH]...
-Report the version records of product files, one JSON object per line.
+Report the version records of product files, one JSON object per line. Packages,
+archives and images (tar, cpio, zip, 7-Zip, ar and .deb, RPM, ISO 9660; plain or
+compressed) are read through their members, archives inside them too.
 
 Directories are walked to any depth; any other path is scanned whatever it is (a pipe
 or device is read to its end). With no PATH and no --files-from, the current directory.
@@ -28,6 +32,14 @@ are never entered.
       --exclude-fs=TYPE do not enter file systems of TYPE, a glob matched against
                         the type /proc/mounts shows ('nfs*', 'cifs', 'fuse.sshfs');
                         may be given again
+      --no-archives     scan archives and compressed files as they lie, not through
+                        their members
+      --archive-depth=N open archives inside archives to N levels, the file itself
+                        being the first (default 6)
+      --archive-max-bytes=SIZE  stop a file whose members expand beyond SIZE bytes
+                        (suffixes K, M, G, T; default 64G)
+      --archive-max-ratio=N     stop a file whose members expand to more than N
+                        times the bytes read from it (default 1000; 0: no bound)
       --files-from=FILE read the paths from FILE (- for standard input), one a line
   -0, --null            the paths of --files-from end with NUL, not newline
       --format=FORMAT   json (JSON Lines, the default) or csv (RFC 4180, a header row)
@@ -43,7 +55,19 @@ were still scanned), 2 for a usage error.
 
 namespace {
 
-enum LongOnly { kMaxDepth = 256, kFilesFrom, kFormat, kHost, kProgress, kExclude, kExcludeFs };
+enum LongOnly {
+  kMaxDepth = 256,
+  kFilesFrom,
+  kFormat,
+  kHost,
+  kProgress,
+  kExclude,
+  kExcludeFs,
+  kNoArchives,
+  kArchiveDepth,
+  kArchiveMaxBytes,
+  kArchiveMaxRatio,
+};
 
 constexpr option kLongOptions[] = {
     {           "jobs", required_argument, nullptr,        'j'},
@@ -52,6 +76,10 @@ constexpr option kLongOptions[] = {
     {"one-file-system",       no_argument, nullptr,        'x'},
     {        "exclude", required_argument, nullptr,   kExclude},
     {     "exclude-fs", required_argument, nullptr, kExcludeFs},
+    {    "no-archives",       no_argument, nullptr, kNoArchives},
+    {  "archive-depth", required_argument, nullptr, kArchiveDepth},
+    {"archive-max-bytes", required_argument, nullptr, kArchiveMaxBytes},
+    {"archive-max-ratio", required_argument, nullptr, kArchiveMaxRatio},
     {     "files-from", required_argument, nullptr, kFilesFrom},
     {           "null",       no_argument, nullptr,        '0'},
     {         "format", required_argument, nullptr,    kFormat},
@@ -71,6 +99,27 @@ bool ParseNumber(const char* text, long low, long high, long& value) {
   return *text != '\0' && *end == '\0' && errno == 0 && value >= low && value <= high;
 }
 
+// A size in bytes, with an optional binary suffix: 512, 64K, 16M, 64G, 2T.
+bool ParseSize(const char* text, std::uint64_t& bytes) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long number = std::strtoull(text, &end, 10);
+  if (end == text || errno != 0 || *text == '-') return false;
+  int shift = 0;
+  switch (*end) {
+    case '\0': break;
+    case 'K': shift = 10; break;
+    case 'M': shift = 20; break;
+    case 'G': shift = 30; break;
+    case 'T': shift = 40; break;
+    default: return false;
+  }
+  if (*end != '\0' && end[1] != '\0') return false;
+  if (number > (std::numeric_limits<std::uint64_t>::max() >> shift)) return false;
+  bytes = static_cast<std::uint64_t>(number) << shift;
+  return bytes > 0;
+}
+
 std::string Quoted(const char* text) {
   return std::string("'") + text + "'";
 }
@@ -80,6 +129,7 @@ std::string Quoted(const char* text) {
 ParseOutcome ParseOptions(int argc, char** argv, Options& options, std::string& message) {
   constexpr long kMostJobs = 1024;
   constexpr long kDeepest = 1 << 20;
+  constexpr long kDeepestArchive = 64;
   opterr = 0;  // messages are ours, one line each
   optind = 1;
   long number = 0;
@@ -122,6 +172,29 @@ ParseOutcome ParseOptions(int argc, char** argv, Options& options, std::string& 
         break;
       case kExcludeFs:
         options.exclude_fs.emplace_back(optarg);
+        break;
+      case kNoArchives:
+        options.archives = false;
+        break;
+      case kArchiveDepth:
+        if (!ParseNumber(optarg, 1, kDeepestArchive, number)) {
+          message = "--archive-depth: " + Quoted(optarg) + " is not a number from 1 to 64";
+          return ParseOutcome::kUsageError;
+        }
+        options.archive_limits.depth = static_cast<int>(number);
+        break;
+      case kArchiveMaxBytes:
+        if (!ParseSize(optarg, options.archive_limits.max_bytes)) {
+          message = "--archive-max-bytes: " + Quoted(optarg) + " is not a size such as 64G";
+          return ParseOutcome::kUsageError;
+        }
+        break;
+      case kArchiveMaxRatio:
+        if (!ParseNumber(optarg, 0, std::numeric_limits<long>::max(), number)) {
+          message = "--archive-max-ratio: " + Quoted(optarg) + " is not a whole number";
+          return ParseOutcome::kUsageError;
+        }
+        options.archive_limits.max_ratio = static_cast<std::uint64_t>(number);
         break;
       case kFilesFrom:
         options.files_from = optarg;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_scan.h"
 #include "inventory/record_lines.h"
 
 enum class Progress { kWhenTerminal, kNever, kAlways };
@@ -21,6 +22,8 @@ struct Options {
   std::vector<std::string> exclude_fs;    // --exclude-fs: globs of file system types not entered
   unsigned jobs = 0;                      // files scanned at once; 0: one per core
   std::string host;                       // empty: the machine's name
+  bool archives = true;                   // --no-archives: every file scanned as it lies
+  ArchiveLimits archive_limits;           // --archive-depth, --archive-max-bytes, --archive-max-ratio
   OutputFormat format = OutputFormat::kJsonLines;
   Progress progress = Progress::kWhenTerminal;
 };

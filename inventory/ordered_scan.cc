@@ -24,6 +24,11 @@ int OpenItem(const WalkItem& item, const std::string& path) {
   return openat(item.directory->fd(), item.name.c_str(), kFlags | O_NONBLOCK);
 }
 
+std::string_view BaseName(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
 // The lines of one item: its records', or its error's.
 ScannedItem ScanOpenedItem(const WalkItem& item, const ScanSettings& settings, bool probe_wait) {
   ScannedItem scanned;
@@ -31,22 +36,30 @@ ScannedItem ScanOpenedItem(const WalkItem& item, const ScanSettings& settings, b
   const std::string path = item.Path();
   const int fd = item.error == 0 ? OpenItem(item, path) : -1;
   const int open_error = item.error != 0 ? item.error : fd < 0 ? errno : 0;
+  const auto record = [&](MemberNames member, const zeblix::Record& found) {
+    AppendRecordLine(settings.format, found, path, member, settings.host, scanned.lines);
+    ++totals.records;
+  };
+  const auto fail = [&](MemberNames member, int error, const std::string& message) {
+    AppendErrorLine(settings.format, path, member, settings.host, error, message, scanned.lines);
+    ++totals.errors;
+  };
   if (open_error != 0) {
-    AppendErrorLine(settings.format, path, settings.host, open_error, scanned.lines);
-    totals.errors = 1;
+    fail({}, open_error, {});
     return scanned;
   }
   if (probe_wait && settings.read_ahead != nullptr && ReadAhead::ReadWouldWait(fd)) {
     settings.read_ahead->NoteWait();
   }
-  const std::error_code error = zeblix::ScanDescriptor(fd, [&](const zeblix::Record& record) {
-    AppendRecordLine(settings.format, record, path, settings.host, scanned.lines);
-    ++totals.records;
-  });
-  if (error) {
-    AppendErrorLine(settings.format, path, settings.host, error.value(), scanned.lines);
-    totals.errors = 1;
+  int error = 0;
+  if (settings.archives) {
+    error = ScanPacked(fd, BaseName(path), settings.archive_limits, {record, fail});
+  } else {
+    error = zeblix::ScanDescriptor(fd, [&](const zeblix::Record& found) {
+              record({}, found);
+            }).value();
   }
+  if (error != 0) fail({}, error, {});
   if (settings.count_bytes) {
     const off_t position = lseek(fd, 0, SEEK_CUR);
     if (position > 0) totals.bytes = static_cast<std::uint64_t>(position);
@@ -65,7 +78,7 @@ ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, bool pr
     // Under a memory limit a file's lines may not fit: it becomes an error of its own.
     ScannedItem failed;
     failed.totals.errors = 1;
-    AppendErrorLine(settings.format, item.name, settings.host, ENOMEM, failed.lines);
+    AppendErrorLine(settings.format, item.name, {}, settings.host, ENOMEM, {}, failed.lines);
     return failed;
   }
 }

@@ -12,6 +12,7 @@
 #include <pthread.h>
 #include <vector>
 
+#include "archive/archive_scan.h"
 #include "inventory/progress_line.h"
 #include "inventory/record_lines.h"
 #include "inventory/tree_walk.h"
@@ -22,6 +23,8 @@ struct ScanSettings {
   std::string host;
   bool count_bytes = false;         // for the progress line: one more system call a file
   ReadAhead* read_ahead = nullptr;  // told when a read would wait for the disk
+  bool archives = true;             // archives are scanned through their members
+  ArchiveLimits archive_limits;
 };
 
 // The lines of one item, and what it adds to the totals.

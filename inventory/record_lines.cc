@@ -12,8 +12,10 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// The columns, in order; a record fills all but the last two, an error only path, host and those.
-constexpr std::array<const char*, 22> kColumns = {"path",
+// The columns, in order; a record fills all but the last two, an error only path, member, host and
+// those.
+constexpr std::array<const char*, 23> kColumns = {"path",
+                                                  "member",
                                                   "host",
                                                   "format",
                                                   "offset",
@@ -43,8 +45,26 @@ Json Text(std::string_view bytes) {
   };
 }
 
-std::string ErrorMessage(int error) {
-  return std::generic_category().message(error);
+Json MemberList(MemberNames member) {
+  Json names = Json::array();
+  for (const std::string& name : member) names.push_back(Text(name));
+  return names;
+}
+
+std::string CsvMember(MemberNames member) {
+  std::string joined;
+  for (const std::string& name : member) {
+    if (!joined.empty()) joined += kCsvMemberSeparator;
+    joined += name;
+  }
+  return joined;
+}
+
+// The start of every line: where the record or error lies, and on which host.
+void AddPlace(Json& line, std::string_view path, MemberNames member, std::string_view host) {
+  line["path"] = Text(path);
+  if (!member.empty()) line["member"] = MemberList(member);
+  line["host"] = Text(host);
 }
 
 void AppendJson(const Json& object, std::string& out) {
@@ -85,11 +105,12 @@ std::string CsvHeader() {
 }
 
 void AppendRecordLine(OutputFormat format, const zeblix::Record& r, std::string_view path,
-                      std::string_view host, std::string& out) {
+                      MemberNames member, std::string_view host, std::string& out) {
   const char* format_name = r.format == zeblix::Format::kV6 ? "V6" : "V5";
   const char* byte_order = r.foreign_byte_order ? "foreign" : "native";
   if (format == OutputFormat::kCsv) {
     AppendCsvRow({std::string(path),
+                  CsvMember(member),
                   std::string(host),
                   format_name,
                   std::to_string(r.offset),
@@ -115,8 +136,7 @@ void AppendRecordLine(OutputFormat format, const zeblix::Record& r, std::string_
     return;
   }
   Json line;
-  line["path"] = Text(path);
-  line["host"] = Text(host);
+  AddPlace(line, path, member, host);
   line["format"] = format_name;
   line["offset"] = r.offset;
   line["byte_order"] = byte_order;
@@ -138,21 +158,24 @@ void AppendRecordLine(OutputFormat format, const zeblix::Record& r, std::string_
   AppendJson(line, out);
 }
 
-void AppendErrorLine(OutputFormat format, std::string_view path, std::string_view host, int error,
+void AppendErrorLine(OutputFormat format, std::string_view path, MemberNames member,
+                     std::string_view host, int error, std::string_view message,
                      std::string& out) {
+  const std::string text =
+      message.empty() ? std::generic_category().message(error) : std::string(message);
   if (format == OutputFormat::kCsv) {
     std::array<std::string, kColumns.size()> fields;
     fields[0] = path;
-    fields[1] = host;
-    fields[kColumns.size() - 2] = ErrorMessage(error);
+    fields[1] = CsvMember(member);
+    fields[2] = host;
+    fields[kColumns.size() - 2] = text;
     fields[kColumns.size() - 1] = std::to_string(error);
     AppendCsvRow(fields, out);
     return;
   }
   Json line;
-  line["path"] = Text(path);
-  line["host"] = Text(host);
-  line["error"] = ErrorMessage(error);
+  AddPlace(line, path, member, host);
+  line["error"] = Text(text);
   line["errno"] = error;
   AppendJson(line, out);
 }
