@@ -1,0 +1,48 @@
+// Fuzz entry: any bytes through the inventory's archive path, as a file on disk. Nothing may
+// crash, leak or grow without bound (the limits are tight here), and when the bytes are scanned
+// as they lie, the records must be those the library finds in the same bytes.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/archive_scan.h"
+#include "zeblix/scan.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const int fd = memfd_create("zeblix-fuzz-archive", MFD_CLOEXEC);
+  if (fd < 0) __builtin_trap();
+  for (std::size_t written = 0; written < size;) {
+    const ssize_t got = write(fd, data + written, size - written);
+    if (got <= 0) __builtin_trap();
+    written += static_cast<std::size_t>(got);
+  }
+  ArchiveLimits limits;
+  limits.depth = 4;
+  limits.max_bytes = std::uint64_t{64} << 20;
+  limits.max_ratio = 100;
+  std::vector<zeblix::Record> own;
+  std::size_t inside = 0;
+  const ArchiveEvents events{
+      [&](const MemberPath& member, const zeblix::Record& record) {
+        if (member.empty()) {
+          own.push_back(record);
+        } else {
+          ++inside;
+        }
+      },
+      [&](const MemberPath&, int error, const std::string& message) {
+        if (error <= 0 || message.empty()) __builtin_trap();
+      }};
+  if (ScanPacked(fd, "fuzz.bin", limits, events) != 0) __builtin_trap();
+  close(fd);
+  if (!own.empty()) {
+    std::vector<zeblix::Record> expected;
+    zeblix::ScanBytes(std::span(data, size),
+                      [&](const zeblix::Record& record) { expected.push_back(record); });
+    if (inside != 0 || own != expected) __builtin_trap();
+  }
+  return 0;
+}
