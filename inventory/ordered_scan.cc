@@ -102,6 +102,7 @@ OrderedScan::OrderedScan(unsigned jobs, const ScanSettings& settings, std::FILE*
       break;
     }
     workers_.push_back(worker);
+    jobs_.fetch_add(1, std::memory_order_relaxed);
   }
   pthread_attr_destroy(&attributes);
 }
@@ -200,7 +201,10 @@ void OrderedScan::Work() {
 bool OrderedScan::ScanBatch(std::unique_lock<std::mutex>& lock) {
   if (claimed_ == added_) return false;
   const std::uint64_t first = claimed_;
-  const std::uint64_t count = std::min<std::uint64_t>(kBatch, added_ - claimed_);
+  // Fewer at a time when few are waiting, so that a handful of large files (archives) are shared
+  // out among the jobs rather than taken by one.
+  const std::uint64_t jobs = jobs_.load(std::memory_order_relaxed);
+  const std::uint64_t count = std::clamp<std::uint64_t>((added_ - claimed_) / (2 * jobs), 1, kBatch);
   claimed_ += count;
   lock.unlock();
   for (std::uint64_t sequence = first; sequence < first + count; ++sequence) {

@@ -3,6 +3,7 @@
 // ahead of the output, and the memory used does not grow with the tree.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -105,4 +106,5 @@ class OrderedScan {
   std::condition_variable work_ready_;
   std::condition_variable room_ready_;
   std::vector<pthread_t> workers_;
+  std::atomic<std::uint64_t> jobs_ = 1;  // the walk's thread and the workers started
 };
