@@ -391,18 +391,22 @@ void PackedScan::ScanContent(struct archive* reader, int status, struct archive_
 
 void PackedScan::ScanPlain(MemberStream& stream, const MemberPath& where) {
   const std::error_code error = zeblix::ScanStream(
-      [&](std::span<std::uint8_t> room) { return stream.Read(room); },
+      [&](std::span<std::uint8_t> room) {
+        const std::ptrdiff_t got = stream.Read(room);
+        if (got > 0 && events_.on_bytes) events_.on_bytes(room.first(static_cast<std::size_t>(got)));
+        return got;
+      },
       [&](const zeblix::Record& record) { events_.on_record(where, record); });
-  if (error) Report(where, error.value(), stream.failed() ? stream.message() : error.message());
+  if (error) {
+    Report(where, error.value(), stream.failed() ? stream.message() : error.message());
+  } else if (events_.on_scanned) {
+    events_.on_scanned(where);
+  }
 }
 
 // The file's own bytes, from its start, as the library scans a file.
 int ScanOwnBytes(int fd, const ArchiveEvents& events) {
-  if (lseek(fd, 0, SEEK_SET) < 0) return errno;
-  const MemberPath none;
-  return zeblix::ScanDescriptor(fd, [&](const zeblix::Record& record) {
-           events.on_record(none, record);
-         }).value();
+  return lseek(fd, 0, SEEK_SET) < 0 ? errno : ScanFileBytes(fd, events);
 }
 
 bool StartsWithElf(int fd) {
@@ -446,6 +450,29 @@ int ScanPacked(int fd, std::string_view name, const ArchiveLimits& limits,
     events.on_error(scan.budget().where(), EFBIG, scan.budget().message());
   }
   return 0;
+}
+
+int ScanFileBytes(int fd, const ArchiveEvents& events) {
+  const MemberPath none;
+  const auto record = [&](const zeblix::Record& found) { events.on_record(none, found); };
+  std::error_code error;
+  if (events.on_bytes) {
+    error = zeblix::ScanStream(
+        [&](std::span<std::uint8_t> room) -> std::ptrdiff_t {
+          ssize_t got;
+          do {
+            got = read(fd, room.data(), room.size());
+          } while (got < 0 && errno == EINTR);
+          if (got < 0) return -errno;
+          events.on_bytes(room.first(static_cast<std::size_t>(got)));
+          return got;
+        },
+        record);
+  } else {
+    error = zeblix::ScanDescriptor(fd, record);
+  }
+  if (!error && events.on_scanned) events.on_scanned(none);
+  return error.value();
 }
 
 std::string DecompressedName(const std::string& name) {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,11 +34,17 @@ struct ArchiveLimits {
 // would name it.
 using MemberPath = std::vector<std::string>;
 
+// What a scan tells as it goes. The bytes of the file itself, or of one member, are scanned as
+// one content: its records, then on_scanned once it was read whole (or on_error).
 struct ArchiveEvents {
   std::function<void(const MemberPath&, const zeblix::Record&)> on_record;
   // A member, or the archive itself, that could not be read, with errno and a message; the rest
   // of the archive goes on where it can.
   std::function<void(const MemberPath&, int error, const std::string& message)> on_error;
+  // Optional: every byte of the content being scanned, in order, as it is read.
+  std::function<void(std::span<const std::uint8_t>)> on_bytes;
+  // Optional: the content was read whole.
+  std::function<void(const MemberPath&)> on_scanned;
 };
 
 // Scans the file open on `fd` from its first byte: its members when it is an archive or
@@ -46,6 +53,9 @@ struct ArchiveEvents {
 // read of the file itself.
 int ScanPacked(int fd, std::string_view name, const ArchiveLimits& limits,
                const ArchiveEvents& events);
+
+// Scans the open file from where it stands, as it lies, with the same events.
+int ScanFileBytes(int fd, const ArchiveEvents& events);
 
 // The member name a compressed file stands for: `name` without its compression suffix.
 std::string DecompressedName(const std::string& name);

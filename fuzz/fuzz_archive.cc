@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       },
       [&](const MemberPath&, int error, const std::string& message) {
         if (error <= 0 || message.empty()) __builtin_trap();
-      }};
+      },
+      nullptr, nullptr};
   if (ScanPacked(fd, "fuzz.bin", limits, events) != 0) __builtin_trap();
   close(fd);
   if (!own.empty()) {

@@ -1,13 +1,16 @@
-// Fuzz entry: zeblix-inventory's JSON line for every record of arbitrary bytes, with a path made
-// of the input's first bytes. Each line is parsed back with simdjson, an independent parser: it
+// Fuzz entry: zeblix-inventory's JSON line and CycloneDX component for every record of arbitrary
+// bytes, with a path and members made of the input's first bytes. Each line is parsed back with simdjson, an independent parser: it
 // must be valid JSON, and every text field, and the path, must decode to the very bytes it was
 // written from, whether it came out as a string or as base64.
 #include <simdjson.h>
 
+#include <cctype>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "inventory/cyclonedx.h"
 #include "inventory/record_lines.h"
 #include "zeblix/scan.h"
 
@@ -42,18 +45,64 @@ void ExpectSame(simdjson::dom::element line, const char* key, const std::string&
   if (Decoded(line[key]) != bytes) __builtin_trap();
 }
 
+// A CycloneDX component: valid JSON whose standard fields are the text made valid UTF-8, whose
+// base64 properties give back the bytes that were not, and whose purl and CPE are built only of
+// the characters their specifications allow.
+void CheckComponent(simdjson::dom::parser& parser, const zeblix::Record& r, const LinePlace& place) {
+  std::string text;
+  AppendRecordComponent(r, place, text);
+  if (text.rfind(kComponentSeparator, 0) != 0) __builtin_trap();
+  simdjson::dom::element component;
+  if (parser.parse(text.substr(kComponentSeparator.size())).get(component) != simdjson::SUCCESS) {
+    __builtin_trap();
+  }
+  if (!r.copyright.empty() && std::string_view(component["copyright"]) != ValidUtf8(r.copyright)) {
+    __builtin_trap();
+  }
+  for (const auto property : component["properties"].get_array()) {
+    const std::string_view name = property["name"];
+    if (name == "zeblix:copyright:base64" &&
+        DecodeBase64(std::string_view(property["value"])) != r.copyright) {
+      __builtin_trap();
+    }
+  }
+  const std::string_view purl = component["purl"];
+  const std::string_view cpe = component["cpe"];
+  if (purl.rfind("pkg:generic/", 0) != 0 || cpe.rfind("cpe:2.3:a:", 0) != 0) __builtin_trap();
+  for (const char c : purl) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && std::string_view("-._~%/:@").find(c) ==
+                                                             std::string_view::npos) {
+      __builtin_trap();
+    }
+  }
+  std::size_t fields = 1;
+  for (std::size_t i = 0; i < cpe.size(); ++i) {
+    const auto c = static_cast<unsigned char>(cpe[i]);
+    if (c <= 0x20 || c >= 0x7f) __builtin_trap();
+    if (cpe[i] == '\\') {
+      ++i;
+    } else if (cpe[i] == ':') {
+      ++fields;
+    }
+  }
+  if (fields != 13) __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string path(reinterpret_cast<const char*>(data), size < 16 ? size : 16);
+  const std::vector<std::string> member = {path, path + "/inner"};
   simdjson::dom::parser parser;
   zeblix::ScanBytes(std::span(data, size), [&](const zeblix::Record& r) {
+    const LinePlace place{path, member, "host", "00ff", "zeblix-inventory:0.0"};
     std::string text;
-    AppendRecordLine(OutputFormat::kJsonLines, r, path, {}, "host", text);
+    AppendRecordLine(OutputFormat::kJsonLines, r, place, text);
     if (text.empty() || text.back() != '\n' || text.find('\n') != text.size() - 1) __builtin_trap();
     simdjson::dom::element line;
     if (parser.parse(text).get(line) != simdjson::SUCCESS) __builtin_trap();
     ExpectSame(line, "path", path);
+    if (Decoded(line["member"].at(1)) != member[1]) __builtin_trap();
     ExpectSame(line, "company", r.company);
     ExpectSame(line, "description", r.description);
     ExpectSame(line, "product_version", r.product_version);
@@ -62,6 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ExpectSame(line, "product_name", r.product_name);
     ExpectSame(line, "build_number", r.build_number);
     if (std::int64_t(line["offset"]) != r.offset) __builtin_trap();
+    CheckComponent(parser, r, place);
   });
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "data/own_version_block.h"
+#include "inventory/cyclonedx.h"
 #include "inventory/ordered_scan.h"
 #include "inventory/tree_walk.h"
 #include "zeblix/scan.h"
@@ -99,7 +100,7 @@ int RunInventory(const Options& options) {
   ReadAhead read_ahead;
   const ScanSettings settings{options.format, options.host.empty() ? HostName() : options.host,
                               progress_shown, &read_ahead, options.archives,
-                              options.archive_limits};
+                              options.archive_limits, options.hash, options.empty};
   const unsigned jobs =
       options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   WalkOptions walk_options{.follow_links = options.follow_links,
@@ -112,6 +113,7 @@ int RunInventory(const Options& options) {
   OrderedScan scan(jobs, settings, stdout, progress);
   walk.OnDirectoriesHeld([&] { scan.Drain(); });
   if (options.format == OutputFormat::kCsv) std::fputs(CsvHeader().c_str(), stdout);
+  if (options.format == OutputFormat::kCycloneDx) std::fputs(BomHead(OwnVersion()).c_str(), stdout);
 
   const auto add = [&](WalkItem&& item) { scan.Add(std::move(item)); };
   for (const std::string& path : options.paths) walk.Walk(path, add);
@@ -122,6 +124,7 @@ int RunInventory(const Options& options) {
     walk.Walk(".", add);
   }
   const Totals totals = scan.Finish();
+  if (options.format == OutputFormat::kCycloneDx) std::fputs(BomTail().c_str(), stdout);
   const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
   progress.Finish(totals, walk.passed_over().kernel, walk.passed_over().excluded);
   if (!written) {

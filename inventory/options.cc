@@ -42,7 +42,10 @@ are never entered.
                         times the bytes read from it (default 1000; 0: no bound)
       --files-from=FILE read the paths from FILE (- for standard input), one a line
   -0, --null            the paths of --files-from end with NUL, not newline
-      --format=FORMAT   json (JSON Lines, the default) or csv (RFC 4180, a header row)
+      --format=FORMAT   json (JSON Lines, the default), csv (RFC 4180, a header row)
+                        or cyclonedx (one CycloneDX 1.6 JSON document, an SBOM)
+      --hash=sha256     the SHA-256 of every file (or member) scanned
+      --empty           a line, or component, also for every file without a record
       --host=NAME       the host name written on every line (default: this machine's)
       --progress        show progress on standard error even when it is not a terminal
   -q, --quiet           show no progress and no summary
@@ -67,6 +70,8 @@ enum LongOnly {
   kArchiveDepth,
   kArchiveMaxBytes,
   kArchiveMaxRatio,
+  kHash,
+  kEmpty,
 };
 
 constexpr option kLongOptions[] = {
@@ -80,6 +85,8 @@ constexpr option kLongOptions[] = {
     {  "archive-depth", required_argument, nullptr, kArchiveDepth},
     {"archive-max-bytes", required_argument, nullptr, kArchiveMaxBytes},
     {"archive-max-ratio", required_argument, nullptr, kArchiveMaxRatio},
+    {           "hash", required_argument, nullptr,      kHash},
+    {          "empty",       no_argument, nullptr,     kEmpty},
     {     "files-from", required_argument, nullptr, kFilesFrom},
     {           "null",       no_argument, nullptr,        '0'},
     {         "format", required_argument, nullptr,    kFormat},
@@ -156,10 +163,22 @@ ParseOutcome ParseOptions(int argc, char** argv, Options& options, std::string& 
           options.format = OutputFormat::kJsonLines;
         } else if (std::strcmp(optarg, "csv") == 0) {
           options.format = OutputFormat::kCsv;
+        } else if (std::strcmp(optarg, "cyclonedx") == 0) {
+          options.format = OutputFormat::kCycloneDx;
         } else {
-          message = "--format: " + Quoted(optarg) + " is neither json nor csv";
+          message = "--format: " + Quoted(optarg) + " is none of json, csv and cyclonedx";
           return ParseOutcome::kUsageError;
         }
+        break;
+      case kHash:
+        if (std::strcmp(optarg, "sha256") != 0) {
+          message = "--hash: " + Quoted(optarg) + " is not sha256";
+          return ParseOutcome::kUsageError;
+        }
+        options.hash = true;
+        break;
+      case kEmpty:
+        options.empty = true;
         break;
       case 'L':
         options.follow_links = true;

@@ -12,76 +12,7 @@
 #include <cstring>
 #include <new>
 
-#include "zeblix/scan.h"
-
-namespace {
-
-// A file found in a tree is opened without blocking, in case a FIFO has taken its place since
-// the listing; a path the user named is read whatever it is, as a pipe is, to its end.
-int OpenItem(const WalkItem& item, const std::string& path) {
-  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
-  if (item.named || item.directory == nullptr) return open(path.c_str(), kFlags);
-  return openat(item.directory->fd(), item.name.c_str(), kFlags | O_NONBLOCK);
-}
-
-std::string_view BaseName(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-// The lines of one item: its records', or its error's.
-ScannedItem ScanOpenedItem(const WalkItem& item, const ScanSettings& settings, bool probe_wait) {
-  ScannedItem scanned;
-  Totals& totals = scanned.totals;
-  const std::string path = item.Path();
-  const int fd = item.error == 0 ? OpenItem(item, path) : -1;
-  const int open_error = item.error != 0 ? item.error : fd < 0 ? errno : 0;
-  const auto record = [&](MemberNames member, const zeblix::Record& found) {
-    AppendRecordLine(settings.format, found, path, member, settings.host, scanned.lines);
-    ++totals.records;
-  };
-  const auto fail = [&](MemberNames member, int error, const std::string& message) {
-    AppendErrorLine(settings.format, path, member, settings.host, error, message, scanned.lines);
-    ++totals.errors;
-  };
-  if (open_error != 0) {
-    fail({}, open_error, {});
-    return scanned;
-  }
-  if (probe_wait && settings.read_ahead != nullptr && ReadAhead::ReadWouldWait(fd)) {
-    settings.read_ahead->NoteWait();
-  }
-  int error = 0;
-  if (settings.archives) {
-    error = ScanPacked(fd, BaseName(path), settings.archive_limits, {record, fail});
-  } else {
-    error = zeblix::ScanDescriptor(fd, [&](const zeblix::Record& found) {
-              record({}, found);
-            }).value();
-  }
-  if (error != 0) fail({}, error, {});
-  if (settings.count_bytes) {
-    const off_t position = lseek(fd, 0, SEEK_CUR);
-    if (position > 0) totals.bytes = static_cast<std::uint64_t>(position);
-  }
-  close(fd);
-  totals.files = 1;
-  return scanned;
-}
-
-}  // namespace
-
-ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, bool probe_wait) {
-  try {
-    return ScanOpenedItem(item, settings, probe_wait);
-  } catch (const std::bad_alloc&) {
-    // Under a memory limit a file's lines may not fit: it becomes an error of its own.
-    ScannedItem failed;
-    failed.totals.errors = 1;
-    AppendErrorLine(settings.format, item.name, {}, settings.host, ENOMEM, {}, failed.lines);
-    return failed;
-  }
-}
+#include "inventory/cyclonedx.h"
 
 OrderedScan::OrderedScan(unsigned jobs, const ScanSettings& settings, std::FILE* out,
                          ProgressLine& progress)
@@ -122,7 +53,8 @@ bool OrderedScan::ProbeDue(std::uint64_t sequence) const {
 }
 
 void OrderedScan::ScanAndWriteFirst() {
-  Write(ahead_.front(), ScanItem(ahead_.front(), settings_, ProbeDue(taken_++)));
+  const std::uint64_t sequence = taken_++;
+  Write(ahead_.front(), ScanItem(ahead_.front(), settings_, sequence, ProbeDue(sequence)));
   ahead_.pop_front();
 }
 
@@ -209,7 +141,7 @@ bool OrderedScan::ScanBatch(std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   for (std::uint64_t sequence = first; sequence < first + count; ++sequence) {
     Slot& slot = slots_[sequence % slots_.size()];
-    slot.scanned = ScanItem(slot.item, settings_, ProbeDue(sequence));
+    slot.scanned = ScanItem(slot.item, settings_, sequence, ProbeDue(sequence));
   }
   lock.lock();
   for (std::uint64_t sequence = first; sequence < first + count; ++sequence) {
@@ -235,7 +167,14 @@ void OrderedScan::WriteDoneInOrder() {
 }
 
 void OrderedScan::Write(const WalkItem& item, const ScannedItem& scanned) {
-  std::fwrite(scanned.lines.data(), 1, scanned.lines.size(), out_);
+  std::string_view lines = scanned.lines;
+  // A document's first component follows the list's opening, not another component.
+  if (settings_.format == OutputFormat::kCycloneDx && !wrote_component_ && !lines.empty()) {
+    lines.remove_prefix(kComponentSeparator.size());
+    wrote_component_ = true;
+  }
+  std::fwrite(lines.data(), 1, lines.size(), out_);
+  if (!scanned.messages.empty()) std::fputs(scanned.messages.c_str(), stderr);
   totals_ += scanned.totals;
   if (progress_.Due()) progress_.Update(totals_, item.Path());
 }

@@ -13,30 +13,10 @@
 #include <pthread.h>
 #include <vector>
 
-#include "archive/archive_scan.h"
+#include "inventory/item_scan.h"
 #include "inventory/progress_line.h"
-#include "inventory/record_lines.h"
 #include "inventory/tree_walk.h"
 #include "scan/read_ahead.h"
-
-struct ScanSettings {
-  OutputFormat format = OutputFormat::kJsonLines;
-  std::string host;
-  bool count_bytes = false;         // for the progress line: one more system call a file
-  ReadAhead* read_ahead = nullptr;  // told when a read would wait for the disk
-  bool archives = true;             // archives are scanned through their members
-  ArchiveLimits archive_limits;
-};
-
-// The lines of one item, and what it adds to the totals.
-struct ScannedItem {
-  std::string lines;
-  Totals totals;
-};
-
-// Scans one item: its records' lines, or its error's line. With `probe_wait`, first learns
-// whether reading the file waits for the disk.
-ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, bool probe_wait);
 
 class OrderedScan {
  public:
@@ -87,6 +67,7 @@ class OrderedScan {
   ProgressLine& progress_;
   Totals totals_;
   std::uint64_t taken_ = 0;  // items scanned by the walk's own thread
+  bool wrote_component_ = false;  // a CycloneDX document has its first component
 
   // One job: items wait here only while reads wait for the disk, so that the walk has the
   // kernel reading ahead of the scan.

@@ -2,8 +2,11 @@
 // simdjson tells valid UTF-8 from other bytes.
 #include "inventory/record_lines.h"
 
+#include "inventory/cyclonedx.h"
+
 #include <simdjson.h>
 
+#include <algorithm>
 #include <array>
 #include <nlohmann/json.hpp>
 #include <system_error>
@@ -12,31 +15,18 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// The columns, in order; a record fills all but the last two, an error only path, member, host and
-// those.
-constexpr std::array<const char*, 23> kColumns = {"path",
-                                                  "member",
-                                                  "host",
-                                                  "format",
-                                                  "offset",
-                                                  "byte_order",
-                                                  "company",
-                                                  "description",
-                                                  "product_version",
-                                                  "internal_name",
-                                                  "copyright",
-                                                  "product_name",
-                                                  "build_number",
-                                                  "patch_level",
-                                                  "release_mask",
-                                                  "file_os",
-                                                  "file_type",
-                                                  "patch_level_text",
-                                                  "release_text",
-                                                  "os_text",
-                                                  "file_type_text",
-                                                  "error",
-                                                  "errno"};
+// The columns, in order: where a line lies, a record's fields, an error, and the record count of a
+// file without any.
+constexpr std::array<const char*, 25> kColumns = {
+    "path",        "member",          "host",          "sha256",          "format",
+    "offset",      "byte_order",      "company",       "description",     "product_version",
+    "internal_name", "copyright",     "product_name",  "build_number",    "patch_level",
+    "release_mask", "file_os",        "file_type",     "patch_level_text", "release_text",
+    "os_text",     "file_type_text",  "error",         "errno",           "records"};
+using CsvRow = std::array<std::string, kColumns.size()>;
+constexpr std::size_t kFirstRecordColumn = 4;  // "format": the columns a record fills begin here
+constexpr std::size_t kErrorColumn = 22;
+constexpr std::size_t kRecordsColumn = 24;
 
 Json Text(std::string_view bytes) {
   if (simdjson::validate_utf8(bytes.data(), bytes.size())) return std::string(bytes);
@@ -54,17 +44,27 @@ Json MemberList(MemberNames member) {
 std::string CsvMember(MemberNames member) {
   std::string joined;
   for (const std::string& name : member) {
-    if (!joined.empty()) joined += kCsvMemberSeparator;
+    if (!joined.empty()) joined += kMemberSeparator;
     joined += name;
   }
   return joined;
 }
 
-// The start of every line: where the record or error lies, and on which host.
-void AddPlace(Json& line, std::string_view path, MemberNames member, std::string_view host) {
-  line["path"] = Text(path);
-  if (!member.empty()) line["member"] = MemberList(member);
-  line["host"] = Text(host);
+// The start of every line: where the record or error lies, on which host, and its digest.
+void AddPlace(Json& line, const LinePlace& place) {
+  line["path"] = Text(place.path);
+  if (!place.member.empty()) line["member"] = MemberList(place.member);
+  line["host"] = Text(place.host);
+  if (place.sha256) line["sha256"] = std::string(*place.sha256);
+}
+
+CsvRow CsvPlace(const LinePlace& place) {
+  CsvRow fields;
+  fields[0] = place.path;
+  fields[1] = CsvMember(place.member);
+  fields[2] = place.host;
+  fields[3] = place.sha256.value_or("");
+  return fields;
 }
 
 void AppendJson(const Json& object, std::string& out) {
@@ -86,7 +86,7 @@ void AppendCsvField(std::string_view field, std::string& out) {
   out += '"';
 }
 
-void AppendCsvRow(const std::array<std::string, kColumns.size()>& fields, std::string& out) {
+void AppendCsvRow(const CsvRow& fields, std::string& out) {
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i > 0) out += ',';
     AppendCsvField(fields[i], out);
@@ -98,45 +98,44 @@ void AppendCsvRow(const std::array<std::string, kColumns.size()>& fields, std::s
 
 std::string CsvHeader() {
   std::string header;
-  std::array<std::string, kColumns.size()> names;
+  CsvRow names;
   for (std::size_t i = 0; i < kColumns.size(); ++i) names[i] = kColumns[i];
   AppendCsvRow(names, header);
   return header;
 }
 
-void AppendRecordLine(OutputFormat format, const zeblix::Record& r, std::string_view path,
-                      MemberNames member, std::string_view host, std::string& out) {
+void AppendRecordLine(OutputFormat format, const zeblix::Record& r, const LinePlace& place,
+                      std::string& out) {
+  if (format == OutputFormat::kCycloneDx) return AppendRecordComponent(r, place, out);
   const char* format_name = r.format == zeblix::Format::kV6 ? "V6" : "V5";
   const char* byte_order = r.foreign_byte_order ? "foreign" : "native";
   if (format == OutputFormat::kCsv) {
-    AppendCsvRow({std::string(path),
-                  CsvMember(member),
-                  std::string(host),
-                  format_name,
-                  std::to_string(r.offset),
-                  byte_order,
-                  r.company,
-                  r.description,
-                  r.product_version,
-                  r.internal_name,
-                  r.copyright,
-                  r.product_name,
-                  r.build_number,
-                  std::to_string(r.patch_level),
-                  std::to_string(r.release_mask),
-                  std::to_string(r.file_os),
-                  std::to_string(r.file_type),
-                  zeblix::PatchLevelText(r),
-                  zeblix::ReleaseText(r),
-                  zeblix::OsText(r),
-                  zeblix::FileTypeText(r),
-                  "",
-                  ""},
-                 out);
+    CsvRow fields = CsvPlace(place);
+    const std::array<std::string, kErrorColumn - kFirstRecordColumn> record = {
+        format_name,
+        std::to_string(r.offset),
+        byte_order,
+        r.company,
+        r.description,
+        r.product_version,
+        r.internal_name,
+        r.copyright,
+        r.product_name,
+        r.build_number,
+        std::to_string(r.patch_level),
+        std::to_string(r.release_mask),
+        std::to_string(r.file_os),
+        std::to_string(r.file_type),
+        zeblix::PatchLevelText(r),
+        zeblix::ReleaseText(r),
+        zeblix::OsText(r),
+        zeblix::FileTypeText(r)};
+    std::copy(record.begin(), record.end(), fields.begin() + kFirstRecordColumn);
+    AppendCsvRow(fields, out);
     return;
   }
   Json line;
-  AddPlace(line, path, member, host);
+  AddPlace(line, place);
   line["format"] = format_name;
   line["offset"] = r.offset;
   line["byte_order"] = byte_order;
@@ -158,23 +157,40 @@ void AppendRecordLine(OutputFormat format, const zeblix::Record& r, std::string_
   AppendJson(line, out);
 }
 
-void AppendErrorLine(OutputFormat format, std::string_view path, MemberNames member,
-                     std::string_view host, int error, std::string_view message,
-                     std::string& out) {
-  const std::string text =
-      message.empty() ? std::generic_category().message(error) : std::string(message);
+void AppendEmptyLine(OutputFormat format, const LinePlace& place, std::string& out) {
+  if (format == OutputFormat::kCycloneDx) return AppendFileComponent(place, out);
   if (format == OutputFormat::kCsv) {
-    std::array<std::string, kColumns.size()> fields;
-    fields[0] = path;
-    fields[1] = CsvMember(member);
-    fields[2] = host;
-    fields[kColumns.size() - 2] = text;
-    fields[kColumns.size() - 1] = std::to_string(error);
+    CsvRow fields = CsvPlace(place);
+    fields[kRecordsColumn] = "0";
     AppendCsvRow(fields, out);
     return;
   }
   Json line;
-  AddPlace(line, path, member, host);
+  AddPlace(line, place);
+  line["records"] = 0;
+  AppendJson(line, out);
+}
+
+void AppendErrorLine(OutputFormat format, const LinePlace& place, int error,
+                     std::string_view message, std::string& out) {
+  const std::string text =
+      message.empty() ? std::generic_category().message(error) : std::string(message);
+  if (format == OutputFormat::kCycloneDx) {
+    out += "zeblix-inventory: ";
+    out += place.path;
+    for (const std::string& name : place.member) (out += kMemberSeparator) += name;
+    out += ": " + text + "\n";
+    return;
+  }
+  if (format == OutputFormat::kCsv) {
+    CsvRow fields = CsvPlace(place);
+    fields[kErrorColumn] = text;
+    fields[kErrorColumn + 1] = std::to_string(error);
+    AppendCsvRow(fields, out);
+    return;
+  }
+  Json line;
+  AddPlace(line, place);
   line["error"] = Text(text);
   line["errno"] = error;
   AppendJson(line, out);

@@ -1,0 +1,269 @@
+// Components are built with nlohmann::ordered_json from text made valid UTF-8 first, so the
+// writer never meets a byte it cannot write; the exact bytes ride along in base64 properties.
+#include "inventory/cyclonedx.h"
+
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+bool IsUtf8(std::string_view bytes) {
+  return ValidUtf8(bytes) == bytes;
+}
+
+void AppendPercentEncoded(std::string_view text, std::string& out) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                            (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' ||
+                            c == '~';
+    if (unreserved) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    }
+  }
+}
+
+// One CPE 2.3 formatted-string value.
+std::string CpeValue(std::string_view text) {
+  if (text.empty()) return "*";
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string value;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 'A' && byte <= 'Z') {
+      value += static_cast<char>(byte - 'A' + 'a');
+    } else if ((byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') || c == '_' ||
+               c == '.' || c == '-') {
+      value += c;
+    } else if (c == ' ') {
+      value += '_';
+    } else if (byte > 0x20 && byte < 0x7f) {
+      value += '\\';
+      value += c;
+    } else {
+      value += "\\%";
+      value += kHex[byte >> 4];
+      value += kHex[byte & 15];
+    }
+  }
+  return value;
+}
+
+// The innermost name of a place: its last member, or the file's own name.
+std::string_view InnermostName(const LinePlace& place) {
+  const std::string_view whole = place.member.empty() ? place.path : place.member.back();
+  const std::size_t slash = whole.rfind('/');
+  return slash == std::string_view::npos ? whole : whole.substr(slash + 1);
+}
+
+std::string Location(const LinePlace& place) {
+  std::string location(place.path);
+  for (const std::string& name : place.member) {
+    location += kMemberSeparator;
+    location += name;
+  }
+  return location;
+}
+
+void AddProperty(Json& properties, std::string_view name, std::string_view value) {
+  properties.push_back(Json{{"name", std::string("zeblix:") + std::string(name)},
+                            {"value", ValidUtf8(value)}});
+}
+
+// A text property, with its exact bytes beside it when they are not UTF-8.
+void AddTextProperty(Json& properties, std::string_view name, std::string_view bytes) {
+  AddProperty(properties, name, bytes);
+  if (!IsUtf8(bytes)) AddProperty(properties, std::string(name) + ":base64", Base64(bytes));
+}
+
+// The exact bytes of standard fields that had to be made valid UTF-8.
+void AddBytesOfField(Json& properties, std::string_view field, std::string_view bytes) {
+  if (!IsUtf8(bytes)) AddProperty(properties, std::string(field) + ":base64", Base64(bytes));
+}
+
+void AddCommonPlace(Json& component, Json& properties, const LinePlace& place,
+                    std::optional<std::int64_t> offset) {
+  if (place.sha256) {
+    component["hashes"] = Json::array({Json{{"alg", "SHA-256"}, {"content", *place.sha256}}});
+  }
+  const std::string location = Location(place);
+  Json occurrence{{"location", ValidUtf8(location)}};
+  if (offset) occurrence["offset"] = *offset;
+  component["evidence"] = Json{{"occurrences", Json::array({occurrence})}};
+  AddBytesOfField(properties, "location", location);
+  AddTextProperty(properties, "host", place.host);
+}
+
+void AppendComponent(const Json& component, std::string& out) {
+  out += kComponentSeparator;
+  out += component.dump();
+}
+
+std::string Timestamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+}  // namespace
+
+std::string ValidUtf8(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+      text += bytes[i++];
+      continue;
+    }
+    // The length a lead byte announces, and the range its first continuation byte must lie in
+    // (narrower for the leads that could spell overlong forms, surrogates or beyond U+10FFFF).
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      low = lead == 0xE0 ? 0xA0 : 0x80;
+      high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      low = lead == 0xF0 ? 0x90 : 0x80;
+      high = lead == 0xF4 ? 0x8F : 0xBF;
+    }
+    std::size_t good = 1;
+    while (good < length && i + good < bytes.size()) {
+      const auto next = static_cast<unsigned char>(bytes[i + good]);
+      if (next < (good == 1 ? low : 0x80) || next > (good == 1 ? high : 0xBF)) break;
+      ++good;
+    }
+    if (length != 0 && good == length) {
+      text += bytes.substr(i, length);
+    } else {
+      text += kReplacement;
+    }
+    i += good;
+  }
+  return text;
+}
+
+std::string Purl(std::string_view namespace_part, std::string_view name, std::string_view version) {
+  std::string purl = "pkg:generic/";
+  if (!namespace_part.empty()) {
+    AppendPercentEncoded(namespace_part, purl);
+    purl += '/';
+  }
+  AppendPercentEncoded(name, purl);
+  if (!version.empty()) {
+    purl += '@';
+    AppendPercentEncoded(version, purl);
+  }
+  return purl;
+}
+
+std::string Cpe(std::string_view vendor, std::string_view product, std::string_view version) {
+  return "cpe:2.3:a:" + CpeValue(vendor) + ":" + CpeValue(product) + ":" + CpeValue(version) +
+         ":*:*:*:*:*:*:*";
+}
+
+std::string RandomSerialNumber() {
+  std::array<unsigned char, 16> bytes{};
+  if (getrandom(bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
+    // No entropy to be had: the time and the process still tell runs apart.
+    const auto seed = static_cast<unsigned long long>(std::time(nullptr)) ^ getpid();
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = (seed >> (i % 8 * 8)) & 0xFF;
+  }
+  bytes[6] = (bytes[6] & 0x0F) | 0x40;  // version 4: random
+  bytes[8] = (bytes[8] & 0x3F) | 0x80;  // the RFC 4122 variant
+  char text[48];
+  std::snprintf(text, sizeof text,
+                "urn:uuid:%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7],
+                bytes[8], bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14],
+                bytes[15]);
+  return text;
+}
+
+std::string BomHead(std::string_view tool_version) {
+  const Json tool{{"type", "application"},
+                  {"supplier", Json{{"name", "Quorvantis"}}},
+                  {"name", "zeblix-inventory"},
+                  {"version", std::string(tool_version)}};
+  const Json head{{"bomFormat", "CycloneDX"},
+                  {"specVersion", "1.6"},
+                  {"serialNumber", RandomSerialNumber()},
+                  {"version", 1},
+                  {"metadata", Json{{"timestamp", Timestamp()},
+                                    {"tools", Json{{"components", Json::array({tool})}}}}}};
+  std::string text = head.dump();
+  text.pop_back();  // the closing brace: the components follow
+  return text + ",\"components\":[";
+}
+
+std::string BomTail() {
+  return "\n]}\n";
+}
+
+void AppendRecordComponent(const zeblix::Record& r, const LinePlace& place,
+                           std::string& out) {
+  static constexpr std::array<const char*, 5> kTypes = {"file", "application", "library",
+                                                         "library", "device-driver"};
+  const std::string_view name = !r.product_name.empty()    ? std::string_view(r.product_name)
+                                : !r.internal_name.empty() ? std::string_view(r.internal_name)
+                                                           : InnermostName(place);
+  Json component{{"type", kTypes[r.file_type < kTypes.size() ? r.file_type : 0]},
+                 {"bom-ref", std::string(place.bom_ref)}};
+  if (!r.company.empty()) component["supplier"] = Json{{"name", ValidUtf8(r.company)}};
+  component["name"] = ValidUtf8(name);
+  if (!r.product_version.empty()) component["version"] = ValidUtf8(r.product_version);
+  if (!r.description.empty()) component["description"] = ValidUtf8(r.description);
+  if (!r.copyright.empty()) component["copyright"] = ValidUtf8(r.copyright);
+  component["cpe"] = Cpe(ValidUtf8(r.company), ValidUtf8(name), ValidUtf8(r.product_version));
+  component["purl"] = Purl(ValidUtf8(r.company), ValidUtf8(name), ValidUtf8(r.product_version));
+  Json properties = Json::array();
+  AddProperty(properties, "format", r.format == zeblix::Format::kV6 ? "V6" : "V5");
+  AddProperty(properties, "byte_order", r.foreign_byte_order ? "foreign" : "native");
+  AddTextProperty(properties, "internal_name", r.internal_name);
+  AddTextProperty(properties, "build_number", r.build_number);
+  AddProperty(properties, "patch_level", zeblix::PatchLevelText(r));
+  AddProperty(properties, "release", zeblix::ReleaseText(r));
+  AddProperty(properties, "file_os", zeblix::OsText(r));
+  AddProperty(properties, "file_type", zeblix::FileTypeText(r));
+  AddBytesOfField(properties, "company", r.company);
+  AddBytesOfField(properties, "product_name", r.product_name);
+  AddBytesOfField(properties, "product_version", r.product_version);
+  AddBytesOfField(properties, "description", r.description);
+  AddBytesOfField(properties, "copyright", r.copyright);
+  AddCommonPlace(component, properties, place, r.offset);
+  component["properties"] = std::move(properties);
+  AppendComponent(component, out);
+}
+
+void AppendFileComponent(const LinePlace& place, std::string& out) {
+  Json component{{"type", "file"},
+                 {"bom-ref", std::string(place.bom_ref)},
+                 {"name", ValidUtf8(InnermostName(place))}};
+  Json properties = Json::array();
+  AddProperty(properties, "records", "0");
+  AddCommonPlace(component, properties, place, std::nullopt);
+  component["properties"] = std::move(properties);
+  AppendComponent(component, out);
+}

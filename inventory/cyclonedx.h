@@ -1,0 +1,45 @@
+// zeblix-inventory's records as one CycloneDX 1.6 JSON document, for the tools that watch
+// software inventories for vulnerabilities and licences. The document is written as the walk goes:
+// a head, one component a line, a tail; nothing of it is held in memory.
+//
+// Standard fields must be Unicode, so text whose bytes are not UTF-8 goes into them with U+FFFD in
+// place of each bad sequence, and exactly, as base64, into a "zeblix:...:base64" property.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "inventory/record_lines.h"
+#include "zeblix/scan.h"
+
+// `bytes` as UTF-8, each maximal ill-formed sequence replaced by U+FFFD, as Unicode advises.
+std::string ValidUtf8(std::string_view bytes);
+
+// pkg:generic/NAMESPACE/NAME@VERSION, each part percent-encoded as the purl specification asks;
+// an empty namespace or version is left out.
+std::string Purl(std::string_view namespace_part, std::string_view name, std::string_view version);
+
+// cpe:2.3:a:VENDOR:PRODUCT:VERSION:*:*:*:*:*:*:*, each value bound as the CPE 2.3 formatted string
+// binding asks: lower case, blanks as underscores, other punctuation quoted with a backslash,
+// bytes outside printable ASCII as \%XX; an empty value is ANY (*).
+std::string Cpe(std::string_view vendor, std::string_view product, std::string_view version);
+
+// A random RFC 4122 serial number, urn:uuid:...
+std::string RandomSerialNumber();
+
+// The document up to the opening of its component list.
+std::string BomHead(std::string_view tool_version);
+
+// The document's end.
+std::string BomTail();
+
+// Appends one component for a record, after a comma unless it is the document's first.
+void AppendRecordComponent(const zeblix::Record& record, const LinePlace& place,
+                           std::string& out);
+
+// Appends one component of type "file" for a file (or member) that holds no record.
+void AppendFileComponent(const LinePlace& place, std::string& out);
+
+// The list separator every component line begins with; the first one written drops it.
+inline constexpr std::string_view kComponentSeparator = ",\n";

@@ -1,0 +1,35 @@
+// One item of the walk scanned: a file's records (or, inside archives, its members'), its
+// emptiness with --empty, its digest with --hash, or its error, as the lines of the chosen format.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "archive/archive_scan.h"
+#include "inventory/progress_line.h"
+#include "inventory/record_lines.h"
+#include "inventory/tree_walk.h"
+#include "scan/read_ahead.h"
+
+struct ScanSettings {
+  OutputFormat format = OutputFormat::kJsonLines;
+  std::string host;
+  bool count_bytes = false;         // for the progress line: one more system call a file
+  ReadAhead* read_ahead = nullptr;  // told when a read would wait for the disk
+  bool archives = true;             // archives are scanned through their members
+  ArchiveLimits archive_limits;
+  bool hash = false;   // --hash sha256: the digest of every file or member read whole
+  bool empty = false;  // --empty: a line for every file or member without a record
+};
+
+// The lines of one item, what it tells on standard error, and what it adds to the totals.
+struct ScannedItem {
+  std::string lines;
+  std::string messages;
+  Totals totals;
+};
+
+// Scans one item, the `sequence`th of the run (which makes its components' references unique).
+// With `probe_wait`, first learns whether reading the file waits for the disk.
+ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, std::uint64_t sequence,
+                     bool probe_wait);

@@ -1,0 +1,21 @@
+// node check_bom.mjs BOM.json: validates a CycloneDX document with the CycloneDX project's own
+// strict JSON validator for its specVersion (the schemas ship inside the package), and parses
+// every component's purl with the purl project's parser. Prints each purl parsed, as one JSON
+// array a line ([purl, namespace, name, version]); exits 1, saying why, when anything is wrong.
+import { readFileSync } from 'node:fs';
+import { Spec, Validation } from '@cyclonedx/cyclonedx-library';
+import { PackageURL } from 'packageurl-js';
+
+const text = readFileSync(process.argv[2], 'utf8');
+const bom = JSON.parse(text);
+const version = Spec.Version[`v${bom.specVersion.replace('.', 'dot')}`];
+const errors = await new Validation.JsonStrictValidator(version).validate(text);
+if (errors !== null) {
+  console.error(JSON.stringify(errors, null, 1).slice(0, 4000));
+  process.exit(1);
+}
+for (const component of bom.components) {
+  if (component.purl === undefined) continue;
+  const purl = PackageURL.fromString(component.purl);
+  console.log(JSON.stringify([component.purl, purl.namespace ?? null, purl.name, purl.version ?? null]));
+}
