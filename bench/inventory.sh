@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# archives.sh BUILD_DIR CORPUS_DIR [ROUNDS]: zeblix-inventory inside archives, warm, the commands
-# alternating round by round, medians. From the corpus's libs/ it makes (once) a .tar.gz and a
-# .tar.zst, and a folder of eight .tar.gz of a slice each. It times the inventory with one job on
-# each archive against `tar -xOf` of the same archive (decompression is the floor), the folder of
-# archives with one job and with two, and prints the ratios and the inventory's peak memory.
+# inventory.sh BUILD_DIR CORPUS_DIR [ROUNDS]: zeblix-inventory inside archives and with --hash,
+# warm, the commands alternating round by round, medians. From the corpus's libs/ it makes (once)
+# a .tar.gz and a .tar.zst, and a folder of eight .tar.gz of a slice each. It times the inventory
+# with one job on each archive against `tar -xOf` of the same archive (decompression is the floor),
+# the folder of archives with one job and with two, and `--hash sha256` over libs/ with one job and
+# with two against sha256sum, and prints the ratios and the inventory's peak memory.
 set -euo pipefail
 # shellcheck source=timing.sh
 . "$(dirname "$0")/timing.sh"
@@ -29,6 +30,9 @@ declare -A cmds=(
   [tar-zst]="tar --zstd -xOf $packed/libs.tar.zst"
   [many-j1]="$inventory -q -j 1 $packed/many"
   [many-j2]="$inventory -q -j 2 $packed/many"
+  [sha256sum]="sha256sum $(printf '%s ' "$corpus"/libs/*)"
+  [hash-j1]="$inventory -q -j 1 --hash sha256 $corpus/libs"
+  [hash-j2]="$inventory -q -j 2 --hash sha256 $corpus/libs"
 )
 order=("${!cmds[@]}")
 tmp=$(mktemp -d)
@@ -53,4 +57,7 @@ done
 printf 'eight .tar.gz: -j 1 %s s, -j 2 %s s: %sx as fast; peak %s KiB\n' "${med[many-j1]}" \
   "${med[many-j2]}" "$(ratio "${med[many-j1]}" "${med[many-j2]}")" \
   "$(peak "$inventory" -q -j 2 "$packed/many")"
-echo "summary: tar.gz $(ratio "${med[inv-gz]}" "${med[tar-gz]}")x tar -xzO, tar.zst $(ratio "${med[inv-zst]}" "${med[tar-zst]}")x tar --zstd -xO, -j 2 $(ratio "${med[many-j1]}" "${med[many-j2]}")x -j 1; $rounds rounds"
+printf 'libs --hash sha256: -j 1 %s s, -j 2 %s s, sha256sum %s s: -j 1 %sx, -j 2 %sx sha256sum\n' \
+  "${med[hash-j1]}" "${med[hash-j2]}" "${med[sha256sum]}" \
+  "$(ratio "${med[hash-j1]}" "${med[sha256sum]}")" "$(ratio "${med[hash-j2]}" "${med[sha256sum]}")"
+echo "summary: --hash -j 1 $(ratio "${med[hash-j1]}" "${med[sha256sum]}")x sha256sum; tar.gz $(ratio "${med[inv-gz]}" "${med[tar-gz]}")x tar -xzO, tar.zst $(ratio "${med[inv-zst]}" "${med[tar-zst]}")x tar --zstd -xO, -j 2 $(ratio "${med[many-j1]}" "${med[many-j2]}")x -j 1; $rounds rounds"

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# release_gate_check.sh ZEBLIX_INVENTORY ZEBLIX: the README's release gate, run for real. A release
+# folder whose binaries all carry a block of the release's version passes; one with a binary
+# without a block, or of another version, fails and names it; the SBOM it writes is a CycloneDX
+# document holding every binary with its digest.
+set -euo pipefail
+[ $# -eq 2 ] || { echo "usage: $0 ZEBLIX_INVENTORY ZEBLIX" >&2; exit 2; }
+inventory=$(realpath "$1") zeblix=$(realpath "$2")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# The gate as the README shows it, with zeblix-inventory from the build.
+gate() {
+  local release=$1
+  "$inventory" --empty --hash sha256 dist/bin > inventory.jsonl || return 1
+  unversioned=$(jq -r 'select(.records == 0) | .path' inventory.jsonl)
+  [ -z "$unversioned" ] || { echo "no version block: $unversioned"; return 1; }
+  wrong=$(jq -r --arg v "$release" 'select(.product_version and .product_version != $v)
+                                    | "\(.path): \(.product_version)"' inventory.jsonl)
+  [ -z "$wrong" ] || { echo "not version $release: $wrong"; return 1; }
+  "$inventory" --format cyclonedx --hash sha256 dist/bin > sbom.cdx.json
+}
+
+mkdir -p dist/bin
+cp "$zeblix" dist/bin/zeblix
+gate 6.3.0 >gate.out || { echo "a good release failed the gate:"; cat gate.out; exit 1; } >&2
+[ "$(jq '[.components[] | select(.hashes)] | length' sbom.cdx.json)" -eq 1 ]
+
+printf '#!/bin/sh\n' > dist/bin/helper
+! gate 6.3.0 >gate.out && grep -q 'no version block: dist/bin/helper' gate.out
+rm dist/bin/helper
+! gate 6.4.0 >gate.out && grep -q 'not version 6.4.0: dist/bin/zeblix: 6.3.0' gate.out
+echo "release gate: passes a good release, stops an unversioned binary and a wrong version"
