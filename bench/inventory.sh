@@ -38,13 +38,7 @@ order=("${!cmds[@]}")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 for c in "${order[@]}"; do eval "${cmds[$c]}" >/dev/null 2>&1 || true; done  # warm the cache
-for ((r = 0; r < rounds; r++)); do
-  for ((i = 0; i < ${#order[@]}; i++)); do
-    c=${order[$(( (i + r) % ${#order[@]} ))]}
-    # shellcheck disable=SC2086
-    seconds ${cmds[$c]} >>"$tmp/$c"
-  done
-done
+time_rounds "$rounds" "$tmp" "${order[@]}"
 declare -A med
 for c in "${order[@]}"; do med[$c]=$(median <"$tmp/$c"); done
 peak() { { /usr/bin/time -f %M "$@" >/dev/null; } 2>&1 | tail -1; }

@@ -36,13 +36,7 @@ time_commands() {
   local order=("${!cmds[@]}") tmp
   tmp=$(mktemp -d)
   for c in "${order[@]}"; do eval "${cmds[$c]}" >/dev/null 2>&1 || true; done  # warm the cache
-  for ((r = 0; r < rounds; r++)); do
-    for ((i = 0; i < ${#order[@]}; i++)); do
-      c=${order[$(( (i + r) % ${#order[@]} ))]}
-      # shellcheck disable=SC2086
-      seconds ${cmds[$c]} >>"$tmp/$c"
-    done
-  done
+  time_rounds "$rounds" "$tmp" "${order[@]}"
   for c in "${order[@]}"; do med[$name,$c]=$(median <"$tmp/$c"); done
   rm -rf "$tmp"
   med[$name,mem]=$( { /usr/bin/time -f %M env -u SVRLOG "$zeblix" "${targets[@]}" >/dev/null; } 2>&1 | tail -1)

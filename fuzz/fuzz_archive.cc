@@ -1,7 +1,6 @@
 // Fuzz entry: any bytes through the inventory's archive path, as a file on disk. Nothing may
 // crash, leak or grow without bound (the limits are tight here), and when the bytes are scanned
 // as they lie, the records must be those the library finds in the same bytes.
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -9,16 +8,11 @@
 #include <vector>
 
 #include "archive/archive_scan.h"
+#include "fuzz/fuzz_setup.h"
 #include "zeblix/scan.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const int fd = memfd_create("zeblix-fuzz-archive", MFD_CLOEXEC);
-  if (fd < 0) __builtin_trap();
-  for (std::size_t written = 0; written < size;) {
-    const ssize_t got = write(fd, data + written, size - written);
-    if (got <= 0) __builtin_trap();
-    written += static_cast<std::size_t>(got);
-  }
+  const int fd = MemoryFile(data, size);
   ArchiveLimits limits;
   limits.depth = 4;
   limits.max_bytes = std::uint64_t{64} << 20;

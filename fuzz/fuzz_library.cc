@@ -2,7 +2,6 @@
 // any read outside them stops the run, and scanning them in memory must give the very records
 // that scanning them as a file gives, offsets and byte orders included, and so must scanning them
 // as a stream handed over in pieces.
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,19 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_setup.h"
 #include "zeblix/scan.h"
 
 namespace {
 
 std::vector<zeblix::Record> FromFile(const std::uint8_t* data, std::size_t size) {
   std::vector<zeblix::Record> records;
-  const int fd = memfd_create("zeblix-fuzz", MFD_CLOEXEC);
-  if (fd < 0) __builtin_trap();
-  for (std::size_t written = 0; written < size;) {
-    const ssize_t got = write(fd, data + written, size - written);
-    if (got <= 0) __builtin_trap();
-    written += static_cast<std::size_t>(got);
-  }
+  const int fd = MemoryFile(data, size);
   const std::error_code error =
       zeblix::ScanFile("/proc/self/fd/" + std::to_string(fd),
                        [&](const zeblix::Record& record) { records.push_back(record); });

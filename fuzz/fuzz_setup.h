@@ -1,8 +1,12 @@
 // What the fuzz entries share: the trace state is set directly rather than read from the
-// environment. Reports and traces are thrown away by the runner (libFuzzer's -close_fd_mask=3,
+// environment, and inputs become files in memory. Reports and traces are thrown away by the runner (libFuzzer's -close_fd_mask=3,
 // or the replay's own redirection).
 #pragma once
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
 #include <cstdint>
 
 #include "log/svr_log.h"
@@ -13,4 +17,16 @@ inline void SetTrace(std::uint64_t logint) {
   svr_logint = logint;
   svr_logmode = logint & 3;
   svr_logcomponent = logint & ~std::uint64_t{3};
+}
+
+// A file in memory holding the input, for the entries that scan files; the caller closes it.
+inline int MemoryFile(const std::uint8_t* data, std::size_t size) {
+  const int fd = memfd_create("zeblix-fuzz", MFD_CLOEXEC);
+  if (fd < 0) __builtin_trap();
+  for (std::size_t written = 0; written < size;) {
+    const ssize_t got = write(fd, data + written, size - written);
+    if (got <= 0) __builtin_trap();
+    written += static_cast<std::size_t>(got);
+  }
+  return fd;
 }
