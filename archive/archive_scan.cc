@@ -72,6 +72,14 @@ bool Compressed(struct archive* reader) {
   return false;
 }
 
+bool IsArBookkeeping(struct archive* reader, struct archive_entry* entry) {
+  if ((archive_format(reader) & ARCHIVE_FORMAT_BASE_MASK) != ARCHIVE_FORMAT_AR) return false;
+  const char* name = archive_entry_pathname(entry);
+  return name != nullptr && (std::strcmp(name, "/") == 0 || std::strcmp(name, "//") == 0 ||
+                             std::strcmp(name, "/SYM64/") == 0 ||
+                             std::strcmp(name, "__.SYMDEF") == 0);
+}
+
 std::string NameOf(struct archive_entry* entry) {
   if (const char* name = archive_entry_pathname(entry)) return name;
   if (const char* name = archive_entry_pathname_utf8(entry)) return name;
@@ -325,8 +333,10 @@ void PackedScan::ReadMembers(struct archive* reader, int status, struct archive_
     // Members of an ar archive may carry no file type; any other kind is no file.
     const auto type = archive_entry_filetype(entry);
     if (type != AE_IFREG && type != 0) continue;
-    // A hard link in a tar names a member already seen and holds no data of its own.
+    // A hard link in a tar names a member already seen and holds no data of its own; the symbol
+    // and name tables of an ar archive are its own bookkeeping.
     if (archive_entry_hardlink(entry) != nullptr && archive_entry_size(entry) == 0) continue;
+    if (IsArBookkeeping(reader, entry)) continue;
     where.push_back(NameOf(entry));
     bool readable = true;
     if (archive_entry_is_encrypted(entry)) {
@@ -348,7 +358,10 @@ bool PackedScan::ScanMember(struct archive* parent, MemberPath& where, int depth
     Report(where, stream.error(), stream.message());
     return !stream.fatal();
   }
-  if (size == 0) return true;
+  if (size == 0) {
+    if (events_.on_scanned) events_.on_scanned(where);
+    return true;
+  }
   if (IsElf(first, static_cast<std::size_t>(size))) {
     ScanPlain(stream, where);
     return !stream.fatal();

@@ -84,9 +84,11 @@ class Sbom(unittest.TestCase):
         self.write("bin/internal-only", block(company=b"", product=b"", version=b"",
                                               internal=b"INT"))
         self.write("share/README", b"no version block here\n")
+        self.write("share/EMPTY", b"")
         with tarfile.open(os.path.join(self.tree, "bundle.tar.gz"), "w:gz") as bundle:
             bundle.add(os.path.join(self.tree, "bin", "p0"), arcname="lib/p0")
-            bundle.add(os.path.join(self.tree, "share", "README"), arcname="doc/README")
+            for name in ("README", "EMPTY"):
+                bundle.add(os.path.join(self.tree, "share", name), arcname="doc/" + name)
 
     def write(self, relative, data):
         path = os.path.join(self.tree, relative)
@@ -156,7 +158,8 @@ class Sbom(unittest.TestCase):
             "jq -r 'select(.records == 0) | [.path] + (.member // []) | join(\"!/\")'",
             shell=True, capture_output=True, check=True).stdout.decode().split()
         self.assertEqual(sorted(os.path.relpath(p, self.tree) for p in listed),
-                         ["bundle.tar.gz!/doc/README", "share/README"])
+                         ["bundle.tar.gz!/doc/EMPTY", "bundle.tar.gz!/doc/README",
+                          "share/EMPTY", "share/README"])
         self.assertNotIn(b'"records"', run([self.tree]).stdout)  # only with --empty
 
     def test_csv_keeps_commas_quotes_and_line_breaks(self):
