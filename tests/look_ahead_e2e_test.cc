@@ -2,7 +2,7 @@
 // file removed and one replaced by a FIFO after they were hinted, before their turn; another
 // replaced by a FIFO after it was listed, before it was hinted) gives the same reports and trace
 // lines with a cold page cache, where the walk reads ahead, as with a warm one, where it does
-// not; and nothing hangs. The trace goes through a one-page pipe that the test
+// not; and nothing hangs. Every form of path the walk treats apart reads the same cold as warm. The trace goes through a one-page pipe that the test
 // reads line by line, so the utility can run only a few entries ahead of the test's reading: the
 // change lands at the same point of the walk in both runs.
 #include <dirent.h>
@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/block_writer.h"
@@ -130,6 +131,32 @@ TEST(LookAhead, EntriesChangedAfterTheyWereHintedGiveTheSameReportsAndTrace) {
   EXPECT_NE(warm.out.find("Company            - File 0\n"), std::string::npos);
   EXPECT_EQ(Replace(cold.out, "cold", "warm"), warm.out);
   EXPECT_EQ(Replace(cold.err, "cold", "warm"), warm.err);
+}
+
+// Every form of path the walk treats apart, read cold (where it reads ahead) and then warm
+// (where it does not): the same reports and trace.
+TEST(LookAhead, EveryPathFormGivesTheSameReportsColdAsWarm) {
+  ScopedTempDir tmp(std::filesystem::current_path());
+  ASSERT_EQ(mkdir((tmp / "d").c_str(), 0755), 0);
+  for (int i = 0; i < 120; ++i) {
+    BlockFields fields;
+    fields.company = "File " + std::to_string(i);
+    WriteWholeFile(tmp / ("d/f" + std::to_string(i)),
+                   i % 3 == 0 ? Filler(7000) + FullWidthBlock(fields, NativeOrder()) : Filler(3000));
+  }
+  ASSERT_EQ(symlink("d", (tmp / "dl").c_str()), 0);
+  const std::vector<std::pair<std::string, std::string>> forms = {  // argument, working directory
+      {"d", tmp.path()}, {"d/", tmp.path()}, {"./d", tmp.path()}, {"dl", tmp.path()},
+      {"dl/", tmp.path()}, {".", tmp / "d"}};
+  for (const auto& [argument, cwd] : forms) {
+    Evict(tmp / "d");
+    const RunResult cold = RunZeblix({argument}, "0x102", cwd);
+    const RunResult warm = RunZeblix({argument}, "0x102", cwd);
+    EXPECT_EQ(cold.exit_status, 0) << argument;
+    EXPECT_NE(cold.out.find("Company            - File 0\n"), std::string::npos) << argument;
+    EXPECT_EQ(cold.out, warm.out) << argument;
+    EXPECT_EQ(cold.err, warm.err) << argument;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The argument and directory walk, run end to end: the whole trace of main() under SVRLOG=0x102.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -107,6 +108,37 @@ TEST_F(WalkTrace, PathsThatCannotBeExaminedAreNarrowedAndPassedOver) {
                            Line("Can not stat file (d/dangling)") +
                            Line("Finished File mask (d/dangling)");
   ExpectTrace({"nope", "gone/", "d/nope", "d/dangling"}, tmp_.path(), body);
+}
+
+TEST_F(WalkTrace, DotAndALinkToADirectoryAreDirectories) {
+  ASSERT_EQ(symlink("d", (tmp_ / "dl").c_str()), 0);
+  const std::string dot = ArgumentHeader(0, ".") + Line("path (.) is directory") +
+                          Line(" File mask(./.) ") + Line(" path mask(./) ") +
+                          Line("Finished File mask (./.)") + EntryLines(tmp_ / "d", "./", regular_);
+  const std::string link = ArgumentHeader(1, "../dl") + Line("path (../dl) is directory") +
+                           Line(" File mask(../dl/.) ") + Line(" path mask(../dl/) ") +
+                           Line("Finished File mask (../dl/.)") +
+                           EntryLines(tmp_ / "d", "../dl/", regular_);
+  ExpectTrace({".", "../dl"}, tmp_ / "d", dot + link);
+}
+
+// The root directory keeps its one slash: its entries are "/" and their names.
+TEST_F(WalkTrace, TheRootDirectory) {
+  std::vector<std::string> regular;
+  DIR* root = opendir("/");
+  while (const dirent* entry = readdir(root)) {
+    struct stat status {};
+    if (stat((std::string("/") + entry->d_name).c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+      regular.push_back(entry->d_name);
+    }
+  }
+  closedir(root);
+  const std::string body = ArgumentHeader(0, "/") + Line("path (/) is directory") +
+                           Line(" File mask(/.) ") + Line("Finished File mask (/.)") +
+                           EntryLines("/", "/", regular);
+  const RunResult run = RunZeblix({"/"}, "0x102", tmp_.path());
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.err, kEnabled + kOpen + body + kClose);
 }
 
 TEST_F(WalkTrace, SymbolicLinkAndDashArgumentsAreFiles) {
