@@ -38,7 +38,6 @@ void FileWindow::Reset(int fd, std::int64_t offset, MagicWatch* watch) {
   expected_end_ = 0;
   probe_wait_ = false;
   waited_ = false;
-  asked_until_ = 0;
   watch_ = watch;
 }
 
@@ -112,7 +111,6 @@ std::size_t FileWindow::ReadMore() {
     at_end_ = true;
     return 0;
   }
-  if (waited_ && expected_end_ > kStreamAhead) StreamAhead();
   const std::size_t fresh = ReadSource(free, std::min(room, read_size_));
   if (fresh == 0) {
     at_end_ = true;
@@ -171,14 +169,4 @@ ssize_t FileWindow::ReadProbingWait(std::uint8_t* into, std::size_t room) {
           : 0;
   waited_ = got < wanted;
   return got;
-}
-
-// The disk serves a long file faster with many requests in flight than with the kernel's own
-// read-ahead alone: half the distance is asked for again each time half of it has been read.
-void FileWindow::StreamAhead() {
-  const std::int64_t position = OffsetAt(size_);
-  if (asked_until_ - position > kStreamAhead / 2) return;
-  const std::int64_t from = std::max(asked_until_, position);
-  asked_until_ = std::min(position + kStreamAhead, expected_end_);
-  posix_fadvise(fd_, from, asked_until_ - from, POSIX_FADV_WILLNEED);
 }

@@ -50,9 +50,6 @@ class FileWindow {
   // True when the probe found bytes missing from the page cache.
   bool waited() const { return waited_; }
 
-  // A large file whose reads wait has the kernel reading this far ahead of the window.
-  static constexpr std::int64_t kStreamAhead = std::int64_t{32} << 20;
-
   // The errno of a read that failed, which ended the file early; 0 when none did.
   int read_error() const { return read_error_; }
 
@@ -88,7 +85,6 @@ class FileWindow {
   std::size_t ReadSource(std::uint8_t* into, std::size_t room);
   std::size_t ReadReader(std::uint8_t* into, std::size_t room);
   ssize_t ReadProbingWait(std::uint8_t* into, std::size_t room);
-  void StreamAhead();
 
   // Pieces are read to a cache-line boundary, with room in front for the carried bytes.
   static constexpr std::size_t kCarryRoom = 64;
@@ -109,6 +105,5 @@ class FileWindow {
   std::int64_t expected_end_ = 0;  // 0: unknown, read until a read returns nothing
   bool probe_wait_ = false;
   bool waited_ = false;
-  std::int64_t asked_until_ = 0;  // where the bytes asked for ahead of the window end
   MagicWatch* watch_ = nullptr;
 };

@@ -43,9 +43,6 @@ void ScanSession::OpenRegular(std::int64_t offset, bool probe_wait) {
   watch_.Restart(offset);
   window_.Reset(fd_, offset, offset > 0 ? nullptr : &watch_);
   window_.ExpectEnd(facts_.size);
-  if (offset == 0 && facts_.size >= kSequentialFrom) {
-    posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-  }
   if (offset == 0 && probe_wait) window_.ProbeWait();
 }
 

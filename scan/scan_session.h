@@ -30,8 +30,6 @@ struct FileFacts {
 class ScanSession {
  public:
   static constexpr std::size_t kDefaultReadSize = 256 * 1024;
-  // From this size on, a file is read with sequential advice, for a larger kernel read-ahead.
-  static constexpr std::int64_t kSequentialFrom = std::int64_t{8} << 20;
 
   explicit ScanSession(std::size_t read_size = kDefaultReadSize, const FileFacts& facts = {});
   ~ScanSession();
