@@ -2,9 +2,11 @@
 // reads its parent's current entry block by block, so an archive inside an archive is opened on
 // the outer member's stream. A member whose content libarchive takes for no archive (its "raw"
 // format, the last resort of every bid, never the one that makes a file an archive) is scanned as
-// it streams by; a compressed one decompressed. Executables start with a magic no archive has, so
-// they are scanned without asking libarchive first.
+// it streams by; a compressed one decompressed. A file or member whose first bytes match no
+// archive's (executables, libraries, data) is scanned without asking libarchive at all.
 #include "archive/archive_scan.h"
+
+#include "archive/archive_signatures.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -26,8 +28,24 @@ constexpr std::size_t kFileBlock = 128 * 1024;
 constexpr std::array<std::uint8_t, 4> kElfMagic = {0x7f, 'E', 'L', 'F'};
 constexpr std::uint8_t kZeros[64 * 1024] = {};
 
-bool IsElf(const void* bytes, std::size_t size) {
-  return size >= kElfMagic.size() && std::memcmp(bytes, kElfMagic.data(), kElfMagic.size()) == 0;
+bool IsElf(std::span<const std::uint8_t> bytes) {
+  return bytes.size() >= kElfMagic.size() &&
+         std::memcmp(bytes.data(), kElfMagic.data(), kElfMagic.size()) == 0;
+}
+
+// The first piece of a member, of `member_size` bytes (-1: unknown), may be an archive unless it
+// holds enough to tell otherwise.
+bool MemberMayBeArchive(const void* first, std::size_t size, std::int64_t member_size) {
+  const std::span bytes(static_cast<const std::uint8_t*>(first), size);
+  if (IsElf(bytes)) return false;
+  constexpr std::size_t kIsoEnd = kIsoSignatureAt + kIsoSignatureSize;
+  const bool whole = member_size >= 0 && static_cast<std::uint64_t>(member_size) <= size;
+  if (size < kLeadingBytes && !whole) return true;
+  if (size >= kIsoEnd) return MayBeArchive(bytes, bytes.subspan(kIsoSignatureAt));
+  if (whole || (member_size >= 0 && static_cast<std::size_t>(member_size) < kIsoEnd)) {
+    return MayBeArchive(bytes, {});
+  }
+  return true;
 }
 
 int ErrnoOf(struct archive* reader) {
@@ -304,7 +322,7 @@ class PackedScan {
   }
 
  private:
-  bool ScanMember(struct archive* parent, MemberPath& where, int depth);
+  bool ScanMember(struct archive* parent, MemberPath& where, int depth, std::int64_t member_size);
 
   std::string file_name_;
   const ArchiveLimits& limits_;
@@ -342,7 +360,8 @@ void PackedScan::ReadMembers(struct archive* reader, int status, struct archive_
     if (archive_entry_is_encrypted(entry)) {
       Report(where, ENOTSUP, "the member is encrypted");
     } else {
-      readable = ScanMember(reader, where, depth);
+      readable = ScanMember(reader, where, depth,
+                            archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1);
     }
     where.pop_back();
     // A stream cannot be read past a member whose data failed.
@@ -350,7 +369,8 @@ void PackedScan::ReadMembers(struct archive* reader, int status, struct archive_
   }
 }
 
-bool PackedScan::ScanMember(struct archive* parent, MemberPath& where, int depth) {
+bool PackedScan::ScanMember(struct archive* parent, MemberPath& where, int depth,
+                            std::int64_t member_size) {
   MemberStream stream(parent, budget_, where, /*expands=*/true);
   const void* first = nullptr;
   const std::ptrdiff_t size = stream.Peek(&first);
@@ -362,7 +382,7 @@ bool PackedScan::ScanMember(struct archive* parent, MemberPath& where, int depth
     if (events_.on_scanned) events_.on_scanned(where);
     return true;
   }
-  if (IsElf(first, static_cast<std::size_t>(size))) {
+  if (!MemberMayBeArchive(first, static_cast<std::size_t>(size), member_size)) {
     ScanPlain(stream, where);
     return !stream.fatal();
   }
@@ -422,10 +442,21 @@ int ScanOwnBytes(int fd, const ArchiveEvents& events) {
   return lseek(fd, 0, SEEK_SET) < 0 ? errno : ScanFileBytes(fd, events);
 }
 
-bool StartsWithElf(int fd) {
-  std::array<std::uint8_t, kElfMagic.size()> start{};
-  return pread(fd, start.data(), start.size(), 0) == static_cast<ssize_t>(start.size()) &&
-         IsElf(start.data(), start.size());
+// A file on disk may be an archive unless its first bytes, and those where an ISO 9660 image names
+// itself, tell otherwise.
+bool FileMayBeArchive(int fd, std::int64_t size) {
+  std::array<std::uint8_t, kLeadingBytes> head{};
+  const ssize_t got = pread(fd, head.data(), head.size(), 0);
+  if (got < 0) return true;  // the scan that follows tells the error
+  const std::span leading(head.data(), static_cast<std::size_t>(got));
+  if (IsElf(leading)) return false;
+  std::array<std::uint8_t, kIsoSignatureSize> iso{};
+  std::span<const std::uint8_t> at_iso;
+  if (size >= static_cast<std::int64_t>(kIsoSignatureAt + kIsoSignatureSize) &&
+      pread(fd, iso.data(), iso.size(), kIsoSignatureAt) == static_cast<ssize_t>(iso.size())) {
+    at_iso = iso;
+  }
+  return MayBeArchive(leading, at_iso);
 }
 
 }  // namespace
@@ -434,7 +465,9 @@ int ScanPacked(int fd, std::string_view name, const ArchiveLimits& limits,
                const ArchiveEvents& events) {
   struct stat status {};
   const bool seekable = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-  if (seekable && (status.st_size == 0 || StartsWithElf(fd))) return ScanOwnBytes(fd, events);
+  if (seekable && (status.st_size == 0 || !FileMayBeArchive(fd, status.st_size))) {
+    return ScanOwnBytes(fd, events);
+  }
 
   PackedScan scan(name, limits, events);
   FileSource file{fd, scan.budget()};

@@ -3,7 +3,8 @@
 # against the read-only floor (which reads file after file, without look-ahead) and cat. Before
 # every timed run the corpus is evicted from the page cache by bench/zeblix_evict
 # (posix_fadvise(POSIX_FADV_DONTNEED) on every file: no root, no drop_caches); the commands
-# alternate round by round, and the medians and ratios are printed. The last line is a summary.
+# alternate round by round, and the medians and ratios are printed (and written to
+# results/cold.csv, see timing.sh). The last line is a summary.
 set -euo pipefail
 # shellcheck source=timing.sh
 . "$(dirname "$0")/timing.sh"
@@ -11,6 +12,8 @@ set -euo pipefail
 build=$(cd "$1" && pwd) corpus=$(cd "$2" && pwd) rounds=${3:-5}
 zeblix=$build/zeblix floor=$build/bench/zeblix_read_floor evict=$build/bench/zeblix_evict
 inventory=$build/zeblix-inventory
+
+csv=$(start_csv "$build" cold)
 
 declare -A med
 time_cold() {
@@ -34,6 +37,7 @@ time_cold() {
     done
   done
   for c in "${order[@]}"; do med[$name,$c]=$(median <"$tmp/$c"); done
+  add_csv "$csv" "$name" "${order[@]}"
   rm -rf "$tmp"
 }
 

@@ -3,7 +3,7 @@
 # cat, grep and the library's ScanFile (lib), warm, alternating the commands round by round, and
 # prints medians, ratios and zeblix's peak memory; on the small files and the libraries also
 # zeblix-inventory with one and two jobs, as speed-ups over zeblix, with its peak memory. The
-# last line is a one-line summary. With
+# last line is a one-line summary; the medians also go to results/warm.csv (see timing.sh). With
 # BASELINE naming another zeblix binary (an earlier build), it is timed in the same rounds too.
 set -euo pipefail
 # shellcheck source=timing.sh
@@ -13,6 +13,8 @@ build=$(cd "$1" && pwd) corpus=$(cd "$2" && pwd) rounds=${3:-9}
 zeblix=$build/zeblix floor=$build/bench/zeblix_read_floor library=$build/bench/zeblix_library_scan
 inventory=$build/zeblix-inventory
 eyecatcher=QuorvantisXZEBLIXzeblixXQuorvantis61100
+
+csv=$(start_csv "$build" warm)
 
 # time_commands NAME TARGET...: runs every command once a round, in a rotating order.
 declare -A med
@@ -38,6 +40,7 @@ time_commands() {
   for c in "${order[@]}"; do eval "${cmds[$c]}" >/dev/null 2>&1 || true; done  # warm the cache
   time_rounds "$rounds" "$tmp" "${order[@]}"
   for c in "${order[@]}"; do med[$name,$c]=$(median <"$tmp/$c"); done
+  add_csv "$csv" "$name" "${order[@]}"
   rm -rf "$tmp"
   med[$name,mem]=$( { /usr/bin/time -f %M env -u SVRLOG "$zeblix" "${targets[@]}" >/dev/null; } 2>&1 | tail -1)
   med[$name,inv-mem]=$( { /usr/bin/time -f %M "$inventory" -q "${targets[@]}" >/dev/null; } 2>&1 | tail -1)

@@ -1,6 +1,6 @@
 # Shared by the benchmark scripts: the seconds one command line takes (its output thrown away),
-# rounds of commands in a rotating order, the median of numbers read one a line, and a ratio to
-# two decimals.
+# rounds of commands in a rotating order, the median of numbers read one a line, a ratio to two
+# decimals, and the medians written as CSV for bench/plot.sh.
 seconds() {
   local start end
   start=$(date +%s%N)
@@ -27,4 +27,22 @@ time_rounds() {
       seconds ${cmds[$c]} >>"$dir/$c"
     done
   done
+}
+
+# start_csv BUILD_DIR NAME: the CSV file NAME.csv of medians in $RESULTS (default BUILD_DIR/results),
+# begun with its header, beside machine.txt: the day, the kernel, the cores and the processor.
+start_csv() {
+  local dir=${RESULTS:-$1/results}
+  mkdir -p "$dir"
+  { date +%F; uname -sr; echo "$(nproc) cores"
+    grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'; } >"$dir/machine.txt"
+  echo 'corpus,command,seconds' >"$dir/$2.csv"
+  echo "$dir/$2.csv"
+}
+
+# add_csv FILE CORPUS COMMAND...: appends the caller's medians med[CORPUS,COMMAND].
+add_csv() {
+  local file=$1 corpus=$2 c
+  shift 2
+  for c in "$@"; do echo "$corpus,$c,${med[$corpus,$c]}" >>"$file"; done
 }

@@ -31,6 +31,7 @@ def sh(command, cwd):
 # How each kind of archive is made from the folder "pkg" with the standard tool of its kind.
 MAKERS = {
     "tar": "tar -cf {out} pkg",
+    "v7.tar": "tar --format=v7 -cf {out} pkg",
     "tar.gz": "tar -czf {out} pkg",
     "tar.bz2": "tar -cjf {out} pkg",
     "tar.xz": "tar -cJf {out} pkg",
@@ -39,6 +40,8 @@ MAKERS = {
     "tar.lzma": "tar -cf - pkg | xz --format=lzma > {out}",
     "tar.Z": "tar -cf - pkg | compress -c > {out}",
     "cpio": "cd pkg && find . | cpio -o -H newc --quiet > {out}",
+    "odc.cpio": "cd pkg && find . | cpio -o -H odc --quiet > {out}",
+    "bin.cpio": "cd pkg && find . | cpio -o -H bin --quiet > {out}",
     "cpio.gz": "cd pkg && find . | cpio -o -H newc --quiet | gzip > {out}",
     "zip": "cd pkg && zip -qr {out} .",
     "7z": "7z a -bd -bso0 {out} pkg",

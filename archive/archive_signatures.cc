@@ -1,0 +1,101 @@
+// Magic numbers are those each format's own specification fixes; a tar of the oldest kind has
+// none, and is told by the checksum of its first header, as tar readers tell it.
+#include "archive/archive_signatures.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+namespace {
+
+struct Magic {
+  std::size_t offset;
+  std::string_view bytes;
+};
+
+using namespace std::string_view_literals;
+
+// clang-format off
+constexpr std::array kMagics = {
+    Magic{0,   "\x1f\x8b"sv},                  // gzip
+    Magic{0,   "\x1f\x9d"sv},                  // compress
+    Magic{0,   "BZh"sv},                       // bzip2
+    Magic{0,   "\xfd" "7zXZ\0"sv},             // xz
+    Magic{0,   "\x28\xb5\x2f\xfd"sv},          // zstd
+    Magic{0,   "\x04\x22\x4d\x18"sv},          // lz4
+    Magic{0,   "\x02\x21\x4c\x18"sv},          // lz4, legacy
+    Magic{0,   "PK"sv},                        // zip, jar, apk
+    Magic{0,   "7z\xbc\xaf\x27\x1c"sv},        // 7-Zip
+    Magic{0,   "!<arch>\n"sv},                 // ar, and so .deb
+    Magic{0,   "!<thin>\n"sv},                 // ar, thin
+    Magic{0,   "\xed\xab\xee\xdb"sv},          // RPM
+    Magic{0,   "0707"sv},                      // cpio, portable and new
+    Magic{0,   "\x71\xc7"sv},                  // cpio, binary
+    Magic{0,   "\xc7\x71"sv},                  // cpio, binary, the other byte order
+    Magic{257, "ustar"sv},                     // tar, POSIX and GNU
+};
+// clang-format on
+
+bool StartsWith(std::span<const std::uint8_t> bytes, const Magic& magic) {
+  return bytes.size() >= magic.offset + magic.bytes.size() &&
+         std::equal(magic.bytes.begin(), magic.bytes.end(), bytes.begin() + magic.offset,
+                    [](char expected, std::uint8_t byte) {
+                      return static_cast<std::uint8_t>(expected) == byte;
+                    });
+}
+
+// A 512-byte header whose checksum field (octal, at 148) is the sum of its bytes with that field
+// counted as blanks, summed as unsigned or as signed bytes; or a block of zeros, an empty tar.
+bool TarHeader(std::span<const std::uint8_t> head) {
+  constexpr std::size_t kHeader = 512, kSumAt = 148, kSumSize = 8;
+  if (head.size() < kHeader) return false;
+  if (std::all_of(head.begin(), head.begin() + kHeader, [](std::uint8_t b) { return b == 0; })) {
+    return true;
+  }
+  long stored = 0;
+  bool digits = false;
+  for (std::size_t i = kSumAt; i < kSumAt + kSumSize; ++i) {
+    if (head[i] >= '0' && head[i] <= '7') {
+      stored = stored * 8 + (head[i] - '0');
+      digits = true;
+    } else if (digits || (head[i] != ' ' && head[i] != 0)) {
+      break;
+    }
+  }
+  long unsigned_sum = 0, signed_sum = 0;
+  for (std::size_t i = 0; i < kHeader; ++i) {
+    const bool in_field = i >= kSumAt && i < kSumAt + kSumSize;
+    const std::uint8_t byte = in_field ? ' ' : head[i];
+    unsigned_sum += byte;
+    signed_sum += static_cast<std::int8_t>(byte);
+  }
+  return digits && (stored == unsigned_sum || stored == signed_sum);
+}
+
+// The header of a raw LZMA stream: properties below 225, a dictionary of 2^n or 3 * 2^n bytes,
+// and a range coder that starts with a zero byte.
+bool LzmaHeader(std::span<const std::uint8_t> head) {
+  constexpr std::size_t kHeader = 14;
+  if (head.size() < kHeader || head[0] > 224 || head[13] != 0) return false;
+  const std::uint32_t dictionary = head[1] | head[2] << 8 | head[3] << 16 |
+                                   static_cast<std::uint32_t>(head[4]) << 24;
+  const std::uint32_t without_top = dictionary & (dictionary - 1);
+  return dictionary != 0 && (without_top == 0 || (without_top & (without_top - 1)) == 0);
+}
+
+bool SkippableFrame(std::span<const std::uint8_t> head) {
+  return head.size() >= 4 && (head[0] & 0xf0) == 0x50 && head[1] == 0x2a && head[2] == 0x4d &&
+         head[3] == 0x18;
+}
+
+}  // namespace
+
+bool MayBeArchive(std::span<const std::uint8_t> head, std::span<const std::uint8_t> iso) {
+  if (std::any_of(kMagics.begin(), kMagics.end(),
+                  [&](const Magic& magic) { return StartsWith(head, magic); })) {
+    return true;
+  }
+  constexpr std::string_view kIso = "CD001";
+  if (iso.size() >= kIso.size() && std::equal(kIso.begin(), kIso.end(), iso.begin())) return true;
+  return TarHeader(head) || LzmaHeader(head) || SkippableFrame(head);
+}
