@@ -25,6 +25,9 @@
 namespace {
 
 constexpr std::size_t kFileBlock = 128 * 1024;
+// What a member's reader may consume before it finds its first header, kept to be scanned again
+// should it find no archive there.
+constexpr std::size_t kKeptForRewind = std::size_t{4} << 20;
 constexpr std::array<std::uint8_t, 4> kElfMagic = {0x7f, 'E', 'L', 'F'};
 constexpr std::uint8_t kZeros[64 * 1024] = {};
 
@@ -33,19 +36,20 @@ bool IsElf(std::span<const std::uint8_t> bytes) {
          std::memcmp(bytes.data(), kElfMagic.data(), kElfMagic.size()) == 0;
 }
 
-// The first piece of a member, of `member_size` bytes (-1: unknown), may be an archive unless it
-// holds enough to tell otherwise.
-bool MemberMayBeArchive(const void* first, std::size_t size, std::int64_t member_size) {
+// What the first piece of a member of `member_size` bytes (-1: unknown) says of an archive; a
+// piece too short to tell is a "maybe".
+Signature MemberSignature(const void* first, std::size_t size, std::int64_t member_size) {
   const std::span bytes(static_cast<const std::uint8_t*>(first), size);
-  if (IsElf(bytes)) return false;
+  if (IsElf(bytes)) return Signature::kNone;
   constexpr std::size_t kIsoEnd = kIsoSignatureAt + kIsoSignatureSize;
   const bool whole = member_size >= 0 && static_cast<std::uint64_t>(member_size) <= size;
-  if (size < kLeadingBytes && !whole) return true;
-  if (size >= kIsoEnd) return MayBeArchive(bytes, bytes.subspan(kIsoSignatureAt));
-  if (whole || (member_size >= 0 && static_cast<std::size_t>(member_size) < kIsoEnd)) {
-    return MayBeArchive(bytes, {});
+  if (size >= kIsoEnd) return SignatureOf(bytes, bytes.subspan(kIsoSignatureAt));
+  const Signature signature = SignatureOf(bytes, {});
+  if (signature == Signature::kNone && !whole &&
+      (size < kLeadingBytes || member_size < 0 || static_cast<std::size_t>(member_size) >= kIsoEnd)) {
+    return Signature::kWeak;
   }
-  return true;
+  return signature;
 }
 
 int ErrnoOf(struct archive* reader) {
@@ -54,8 +58,15 @@ int ErrnoOf(struct archive* reader) {
 }
 
 std::string MessageOf(struct archive* reader) {
+  if (const char* message = archive_error_string(reader)) return message;
+  const char* format = archive_format_name(reader);
+  return format != nullptr ? std::string("damaged ") + format + " data" : "damaged archive";
+}
+
+// libarchive found no archive, nor compression, in the bytes it was given.
+bool NoArchiveFound(struct archive* reader) {
   const char* message = archive_error_string(reader);
-  return message != nullptr ? message : std::strerror(ErrnoOf(reader));
+  return message != nullptr && std::strcmp(message, "Unrecognized archive format") == 0;
 }
 
 struct ArchiveFree {
@@ -189,11 +200,42 @@ class MemberStream {
 
   // The next piece: its size, 0 at the end, or -1 when reading failed.
   std::ptrdiff_t Next(const void** data) {
+    if (rewound_) {
+      rewound_ = false;
+      if (!kept_.empty()) {
+        *data = kept_.data();
+        return static_cast<std::ptrdiff_t>(kept_.size());
+      }
+    }
     if (!peeked_) Fetch();
     peeked_ = false;
     if (size_ < 0) return size_;
+    if (keeping_) Keep();
     *data = data_;
     return size_;
+  }
+
+  // From now on keeps a copy of every piece handed over, up to `limit` bytes, so that a reader
+  // that takes them for an archive, wrongly, can be undone.
+  void StartKeeping(std::size_t limit) {
+    keeping_ = true;
+    keep_limit_ = limit;
+  }
+
+  // Stops keeping, and lets go of what was kept.
+  void StopKeeping() {
+    keeping_ = false;
+    std::string().swap(kept_);
+  }
+
+  // Hands the kept pieces over again, then goes on where the stream stands; false when more was
+  // read than could be kept.
+  bool Rewind() {
+    keeping_ = false;
+    if (kept_too_much_) return false;
+    rewound_ = true;
+    left_ = 0;
+    return true;
   }
 
   // The first piece, which the next call of Next hands over again.
@@ -262,6 +304,16 @@ class MemberStream {
     pending_size_ = size;
   }
 
+  void Keep() {
+    if (size_ <= 0) return;
+    if (kept_.size() + static_cast<std::size_t>(size_) > keep_limit_) {
+      kept_too_much_ = true;
+      keeping_ = false;
+      return;
+    }
+    kept_.append(static_cast<const char*>(data_), static_cast<std::size_t>(size_));
+  }
+
   void Fail(int error, std::string message, bool fatal) {
     error_ = error;
     message_ = std::move(message);
@@ -285,6 +337,11 @@ class MemberStream {
   int error_ = 0;
   bool fatal_ = false;
   std::string message_;
+  bool keeping_ = false;
+  bool kept_too_much_ = false;
+  std::size_t keep_limit_ = 0;
+  std::string kept_;
+  bool rewound_ = false;  // the kept pieces are the next to be handed over
 };
 
 la_ssize_t ReadMember(struct archive* reader, void* opaque, const void** buffer) {
@@ -382,7 +439,9 @@ bool PackedScan::ScanMember(struct archive* parent, MemberPath& where, int depth
     if (events_.on_scanned) events_.on_scanned(where);
     return true;
   }
-  if (!MemberMayBeArchive(first, static_cast<std::size_t>(size), member_size)) {
+  const Signature signature =
+      MemberSignature(first, static_cast<std::size_t>(size), member_size);
+  if (signature == Signature::kNone) {
     ScanPlain(stream, where);
     return !stream.fatal();
   }
@@ -394,12 +453,23 @@ bool PackedScan::ScanMember(struct archive* parent, MemberPath& where, int depth
   }
   archive_read_set_read_callback(reader.get(), ReadMember);
   archive_read_set_callback_data(reader.get(), &stream);
-  if (archive_read_open1(reader.get()) != ARCHIVE_OK) {
+  stream.StartKeeping(kKeptForRewind);
+  struct archive_entry* entry = nullptr;
+  const int opened = archive_read_open1(reader.get());
+  const int status = opened == ARCHIVE_OK ? archive_read_next_header(reader.get(), &entry) : opened;
+  // What only looked like an archive (and holds no member), or holds none after all, is scanned
+  // as it lies.
+  const bool guessed_wrong = signature == Signature::kWeak && status == ARCHIVE_EOF;
+  if ((status < ARCHIVE_WARN || guessed_wrong) && !stream.fatal()) {
+    if ((signature == Signature::kWeak || NoArchiveFound(reader.get())) && stream.Rewind()) {
+      reader.reset();
+      ScanPlain(stream, where);
+      return !stream.fatal();
+    }
     Report(where, ErrnoOf(reader.get()), MessageOf(reader.get()));
     return !stream.fatal();
   }
-  struct archive_entry* entry = nullptr;
-  const int status = archive_read_next_header(reader.get(), &entry);
+  stream.StopKeeping();
   ScanContent(reader.get(), status, entry, where, depth + 1);
   return !stream.fatal();
 }
@@ -442,21 +512,21 @@ int ScanOwnBytes(int fd, const ArchiveEvents& events) {
   return lseek(fd, 0, SEEK_SET) < 0 ? errno : ScanFileBytes(fd, events);
 }
 
-// A file on disk may be an archive unless its first bytes, and those where an ISO 9660 image names
-// itself, tell otherwise.
-bool FileMayBeArchive(int fd, std::int64_t size) {
+// What the first bytes of a file on disk, and those where an ISO 9660 image names itself, say of
+// an archive.
+Signature FileSignature(int fd, std::int64_t size) {
   std::array<std::uint8_t, kLeadingBytes> head{};
   const ssize_t got = pread(fd, head.data(), head.size(), 0);
-  if (got < 0) return true;  // the scan that follows tells the error
+  if (got < 0) return Signature::kNone;  // the scan that follows tells the error
   const std::span leading(head.data(), static_cast<std::size_t>(got));
-  if (IsElf(leading)) return false;
+  if (IsElf(leading)) return Signature::kNone;
   std::array<std::uint8_t, kIsoSignatureSize> iso{};
   std::span<const std::uint8_t> at_iso;
   if (size >= static_cast<std::int64_t>(kIsoSignatureAt + kIsoSignatureSize) &&
       pread(fd, iso.data(), iso.size(), kIsoSignatureAt) == static_cast<ssize_t>(iso.size())) {
     at_iso = iso;
   }
-  return MayBeArchive(leading, at_iso);
+  return SignatureOf(leading, at_iso);
 }
 
 }  // namespace
@@ -465,7 +535,9 @@ int ScanPacked(int fd, std::string_view name, const ArchiveLimits& limits,
                const ArchiveEvents& events) {
   struct stat status {};
   const bool seekable = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-  if (seekable && (status.st_size == 0 || !FileMayBeArchive(fd, status.st_size))) {
+  const Signature signature =
+      seekable && status.st_size > 0 ? FileSignature(fd, status.st_size) : Signature::kWeak;
+  if (seekable && (status.st_size == 0 || signature == Signature::kNone)) {
     return ScanOwnBytes(fd, events);
   }
 
@@ -484,10 +556,14 @@ int ScanPacked(int fd, std::string_view name, const ArchiveLimits& limits,
   const int opened = archive_read_open1(reader.get());
   const int first = opened == ARCHIVE_OK ? archive_read_next_header(reader.get(), &entry) : opened;
   if (file.error != 0) return file.error;
-  // A file libarchive cannot make sense of, or that holds no archive, is scanned as it lies.
-  if (seekable && (first < ARCHIVE_WARN || (first == ARCHIVE_OK &&
-                                             archive_format(reader.get()) == ARCHIVE_FORMAT_RAW &&
-                                             !Compressed(reader.get())))) {
+  // A file that holds no archive, or only looked like one, is scanned as it lies; one that
+  // surely is an archive but cannot be read is an error.
+  const bool unreadable = first < ARCHIVE_WARN || (signature == Signature::kWeak &&
+                                                   first == ARCHIVE_EOF);
+  const bool plain = first == ARCHIVE_OK && archive_format(reader.get()) == ARCHIVE_FORMAT_RAW &&
+                     !Compressed(reader.get());
+  if (seekable && (plain || (unreadable && (signature == Signature::kWeak ||
+                                            NoArchiveFound(reader.get()))))) {
     return ScanOwnBytes(fd, events);
   }
   scan.ScanContent(reader.get(), first, entry, where, 1);

@@ -11,28 +11,36 @@ namespace {
 struct Magic {
   std::size_t offset;
   std::string_view bytes;
+  Signature strength;
 };
 
 using namespace std::string_view_literals;
 
+constexpr Signature kStrong = Signature::kStrong;
+constexpr Signature kWeak = Signature::kWeak;
+
 // clang-format off
 constexpr std::array kMagics = {
-    Magic{0,   "\x1f\x8b"sv},                  // gzip
-    Magic{0,   "\x1f\x9d"sv},                  // compress
-    Magic{0,   "BZh"sv},                       // bzip2
-    Magic{0,   "\xfd" "7zXZ\0"sv},             // xz
-    Magic{0,   "\x28\xb5\x2f\xfd"sv},          // zstd
-    Magic{0,   "\x04\x22\x4d\x18"sv},          // lz4
-    Magic{0,   "\x02\x21\x4c\x18"sv},          // lz4, legacy
-    Magic{0,   "PK"sv},                        // zip, jar, apk
-    Magic{0,   "7z\xbc\xaf\x27\x1c"sv},        // 7-Zip
-    Magic{0,   "!<arch>\n"sv},                 // ar, and so .deb
-    Magic{0,   "!<thin>\n"sv},                 // ar, thin
-    Magic{0,   "\xed\xab\xee\xdb"sv},          // RPM
-    Magic{0,   "0707"sv},                      // cpio, portable and new
-    Magic{0,   "\x71\xc7"sv},                  // cpio, binary
-    Magic{0,   "\xc7\x71"sv},                  // cpio, binary, the other byte order
-    Magic{257, "ustar"sv},                     // tar, POSIX and GNU
+    Magic{0,   "\x1f\x8b\x08"sv,            kStrong},  // gzip, deflated
+    Magic{0,   "\xfd" "7zXZ\0"sv,            kStrong},  // xz
+    Magic{0,   "\x28\xb5\x2f\xfd"sv,        kStrong},  // zstd
+    Magic{0,   "\x04\x22\x4d\x18"sv,        kStrong},  // lz4
+    Magic{0,   "PK\x03\x04"sv,               kStrong},  // zip, jar, apk
+    Magic{0,   "PK\x05\x06"sv,               kStrong},  // zip, empty
+    Magic{0,   "PK\x07\x08"sv,               kStrong},  // zip, spanned
+    Magic{0,   "7z\xbc\xaf\x27\x1c"sv,      kStrong},  // 7-Zip
+    Magic{0,   "!<arch>\n"sv,                 kStrong},  // ar, and so .deb
+    Magic{0,   "!<thin>\n"sv,                 kStrong},  // ar, thin
+    Magic{0,   "\xed\xab\xee\xdb"sv,        kStrong},  // RPM
+    Magic{0,   "07070"sv,                     kStrong},  // cpio, portable and new
+    Magic{257, "ustar"sv,                     kStrong},  // tar, POSIX and GNU
+    Magic{0,   "\x1f\x8b"sv,                 kWeak},    // gzip
+    Magic{0,   "\x1f\x9d"sv,                 kWeak},    // compress
+    Magic{0,   "BZh"sv,                       kWeak},    // bzip2
+    Magic{0,   "\x02\x21\x4c\x18"sv,        kWeak},    // lz4, legacy
+    Magic{0,   "PK"sv,                        kWeak},    // zip of another kind
+    Magic{0,   "\x71\xc7"sv,                 kWeak},    // cpio, binary
+    Magic{0,   "\xc7\x71"sv,                 kWeak},    // cpio, binary, the other byte order
 };
 // clang-format on
 
@@ -90,12 +98,15 @@ bool SkippableFrame(std::span<const std::uint8_t> head) {
 
 }  // namespace
 
-bool MayBeArchive(std::span<const std::uint8_t> head, std::span<const std::uint8_t> iso) {
-  if (std::any_of(kMagics.begin(), kMagics.end(),
-                  [&](const Magic& magic) { return StartsWith(head, magic); })) {
-    return true;
+Signature SignatureOf(std::span<const std::uint8_t> head, std::span<const std::uint8_t> iso) {
+  // Strong magics come first in the table: the first that matches is the surest.
+  for (const Magic& magic : kMagics) {
+    if (StartsWith(head, magic)) return magic.strength;
   }
   constexpr std::string_view kIso = "CD001";
-  if (iso.size() >= kIso.size() && std::equal(kIso.begin(), kIso.end(), iso.begin())) return true;
-  return TarHeader(head) || LzmaHeader(head) || SkippableFrame(head);
+  if (iso.size() >= kIso.size() && std::equal(kIso.begin(), kIso.end(), iso.begin())) {
+    return Signature::kStrong;
+  }
+  return TarHeader(head) || LzmaHeader(head) || SkippableFrame(head) ? Signature::kWeak
+                                                                     : Signature::kNone;
 }

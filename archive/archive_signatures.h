@@ -1,7 +1,8 @@
 // A quick look at a file's first bytes that says when it cannot be anything libarchive would read
 // as an archive or a compressed stream, so that the many plain files of a tree (executables,
 // libraries, data) are scanned without building a reader for each. It errs only towards "maybe":
-// whatever it lets through, libarchive decides.
+// whatever it lets through, libarchive decides; and what it only guessed at is scanned as it lies
+// when libarchive finds no archive there after all.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +17,12 @@ inline constexpr std::size_t kIsoSignatureSize = 5;
 // The bytes a look needs from the start: a whole tar header.
 inline constexpr std::size_t kLeadingBytes = 512;
 
-// True when `head` (the first bytes, up to kLeadingBytes, or all there are) starts like an
-// archive or a compressed stream of a kind the readers support, or when `iso` (the bytes at
-// kIsoSignatureAt, empty when the file is too short) names an ISO 9660 image.
-bool MayBeArchive(std::span<const std::uint8_t> head, std::span<const std::uint8_t> iso);
+// How sure the first bytes make an archive: not at all; maybe (a short magic, a checksum, a
+// heuristic, which plain data can match by chance); or surely (a magic of several bytes that only
+// the format writes).
+enum class Signature { kNone, kWeak, kStrong };
+
+// What `head` (the first bytes, up to kLeadingBytes, or all there are) and `iso` (the bytes at
+// kIsoSignatureAt, empty when the file is too short) say of an archive or compressed stream of a
+// kind the readers support.
+Signature SignatureOf(std::span<const std::uint8_t> head, std::span<const std::uint8_t> iso);

@@ -282,6 +282,31 @@ class HostileArchives(unittest.TestCase):
         self.assertEqual(self.errors(lines_of(run(["--archive-depth", "8",
                                                    os.path.join(root, "n8")]).stdout)), [])
 
+    def test_what_only_looks_packed_is_scanned_as_it_lies(self):
+        product = open(os.path.join(self.staged.pkg, PRODUCT), "rb").read()
+        lookalikes = {  # name, bytes that begin as a packed stream might
+            "lzma-like.mat": b"\x5d\x00\x00\x80\x00" + b"\xff" * 8 + b"\x00" + product,
+            "tar-like.bin": bytes(512) + product,
+            "empty.gz": subprocess.run(["gzip", "-c"], input=b"", capture_output=True).stdout,
+        }
+        path = os.path.join(self.staged.root, "lookalikes.tar")
+        with tarfile.open(path, "w") as tar:
+            for name, data in lookalikes.items():
+                info = tarfile.TarInfo(name)
+                info.size = len(data)
+                tar.addfile(info, io.BytesIO(data))
+        for target in (path, *(os.path.join(self.staged.root, n) for n in lookalikes)):
+            with self.subTest(target=os.path.basename(target)):
+                if target != path:
+                    with open(target, "wb") as out:
+                        out.write(lookalikes[os.path.basename(target)])
+                result = run([target])
+                self.assertEqual(result.returncode, 0, result.stdout)
+                objects = lines_of(result.stdout)
+                self.assertEqual(self.errors(objects), [])
+                self.assertEqual(len(objects), 0 if target.endswith(".gz") else
+                                 2 if target == path else 1)
+
     def test_odd_member_names_are_reported_as_they_are_and_never_touch_the_disk(self):
         names = [b"../../escape", b"/abs/path", b"new\nline", b"bad\xff\xfename", b"./ok"]
         path = os.path.join(self.staged.root, "odd.tar")
