@@ -1,4 +1,4 @@
-// Magic numbers are those each format's own specification fixes; a tar of the oldest kind has
+// Magic numbers are those each format's own definition fixes; a tar of the oldest kind has
 // none, and is told by the checksum of its first header, as tar readers tell it.
 #include "archive/archive_signatures.h"
 

@@ -16,7 +16,7 @@
 // `bytes` as UTF-8, each maximal ill-formed sequence replaced by U+FFFD, as Unicode advises.
 std::string ValidUtf8(std::string_view bytes);
 
-// pkg:generic/NAMESPACE/NAME@VERSION, each part percent-encoded as the purl specification asks;
+// pkg:generic/NAMESPACE/NAME@VERSION, each part percent-encoded as the purl standard asks;
 // an empty namespace or version is left out.
 std::string Purl(std::string_view namespace_part, std::string_view name, std::string_view version);
 

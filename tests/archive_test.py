@@ -154,15 +154,15 @@ class Archives(unittest.TestCase):
 
     def rpm(self):
         top = os.path.join(self.staged.root, "rpmbuild")
-        spec = os.path.join(self.staged.root, "widget.spec")
-        with open(spec, "w", encoding="utf-8") as out:
+        recipe = os.path.join(self.staged.root, "widget.rpmbuild")
+        with open(recipe, "w", encoding="utf-8") as out:
             out.write("Name: widget\nVersion: 1.0\nRelease: 1\nSummary: w\nLicense: none\n"
                       "BuildArch: noarch\n%description\nw\n%install\n"
                       f"cp -a {self.staged.pkg}/. %{{buildroot}}/\n"
                       "%files\n/usr\n/README\n")
         sh(f"rpmbuild -bb --define '_topdir {top}' --define '__os_install_post %{{nil}}' "
            "--define '_build_id_links none' --define '_binaries_in_noarch_packages_terminate_build 0' "
-           f"--nodeps {spec}", self.staged.root)
+           f"--nodeps {recipe}", self.staged.root)
         return os.path.join(top, "RPMS", "noarch", "widget-1.0-1.noarch.rpm")
 
     def test_archives_inside_archives(self):

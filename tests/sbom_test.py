@@ -1,7 +1,7 @@
 """zeblix-inventory for release gates and SBOM tools: every CycloneDX document it writes is valid
 for the CycloneDX project's own strict validator (tests/sbom/check_bom.mjs, with the packages
 tools/install-deps installs from the npm registry) and holds every record of the same run's JSON
-Lines, byte for byte; purl and CPE are escaped as their specifications ask, and purls parse back
+Lines, byte for byte; purl and CPE are escaped as their standards ask, and purls parse back
 with the purl project's parser; --hash gives sha256sum's digests; --empty lists the files without
 a block; CSV keeps every byte of odd texts.
 
@@ -130,7 +130,7 @@ class Sbom(unittest.TestCase):
             self.assertEqual(component["type"], {1: "application", 2: "library", 3: "library",
                                                  4: "device-driver"}.get(obj["file_type"], "file"))
 
-    def test_purl_and_cpe_are_escaped_as_their_specifications_ask(self):
+    def test_purl_and_cpe_are_escaped_as_their_standards_ask(self):
         bom, purls = self.bom()
         found = {c["purl"]: c["cpe"] for c in bom["components"]}
         parsed = {p[0]: p[1:] for p in purls}
