@@ -2,15 +2,11 @@
 // whichever finishes the oldest unwritten item writes every finished item from there on.
 #include "inventory/ordered_scan.h"
 
-#include <fcntl.h>
 #include <pthread.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "inventory/cyclonedx.h"
 

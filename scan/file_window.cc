@@ -1,7 +1,6 @@
 // The read window: aligned pieces, carried bytes, and the watch's look before bytes are dropped.
 #include "scan/file_window.h"
 
-#include <fcntl.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -13,6 +12,9 @@
 #include "scan/magic_watch.h"
 
 static_assert(FileWindow::kMinReadSize >= 1244 + FileWindow::kKeepBehind);
+
+// The largest value a negative return may carry as an errno, as the kernel's own calls do.
+constexpr std::ptrdiff_t kLargestErrno = 4095;
 
 FileWindow::FileWindow(std::size_t read_size) : read_size_(std::max(read_size, kMinReadSize)) {
   const std::size_t total = 2 * kCarryRoom + read_size_;
@@ -148,7 +150,7 @@ std::size_t FileWindow::ReadSource(std::uint8_t* into, std::size_t room) {
 std::size_t FileWindow::ReadReader(std::uint8_t* into, std::size_t room) {
   const std::ptrdiff_t got = reader_.read(reader_.source, into, room);
   if (got < 0 || static_cast<std::size_t>(got) > room) {
-    read_error_ = got < 0 && got >= -4095 ? static_cast<int>(-got) : EIO;
+    read_error_ = got < 0 && -got <= kLargestErrno ? static_cast<int>(-got) : EIO;
     return 0;
   }
   return static_cast<std::size_t>(got);

@@ -54,18 +54,20 @@ void ScanSession::Hold(int fd, bool lent) {
   window_.Reset(fd, 0, &watch_);
 }
 
-void ScanSession::Hold(std::span<const std::uint8_t> bytes) {
+template <typename Source>
+void ScanSession::HoldWithoutDescriptor(Source source) {
   Close();
   held_ = true;
   watch_.Restart(0);
-  window_.Reset(bytes, &watch_);
+  window_.Reset(source, &watch_);
+}
+
+void ScanSession::Hold(std::span<const std::uint8_t> bytes) {
+  HoldWithoutDescriptor(bytes);
 }
 
 void ScanSession::Hold(ByteReader reader) {
-  Close();
-  held_ = true;
-  watch_.Restart(0);
-  window_.Reset(reader, &watch_);
+  HoldWithoutDescriptor(reader);
 }
 
 void ScanSession::End(bool more_to_come) {

@@ -64,6 +64,10 @@ class ScanSession {
 
  private:
   void Close();
+  // Holds bytes in memory or a reader: sources read once from their first byte, with no
+  // descriptor of their own.
+  template <typename Source>
+  void HoldWithoutDescriptor(Source source);
   void OpenRegular(std::int64_t offset, bool probe_wait);
 
   FileWindow window_;
