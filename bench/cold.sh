@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # cold.sh BUILD_DIR CORPUS_DIR [ROUNDS]: times zeblix on each corpus with the page cache cold,
-# against the read-only floor (which reads file after file, without look-ahead) and cat. Before
+# against the read-only floor (which reads file after file, without look-ahead), cat and, for a
+# directory, the parallel floor: 64 threads reading its files at once in no particular order, as
+# many as the look-ahead keeps asked for (what the disk gives to parallel readers; no reader that
+# reports in order can beat it). Before
 # every timed run the corpus is evicted from the page cache by bench/zeblix_evict
 # (posix_fadvise(POSIX_FADV_DONTNEED) on every file: no root, no drop_caches); the commands
 # alternate round by round, and the medians and ratios are printed (and written to
@@ -26,6 +29,7 @@ time_cold() {
     [cat]="cat ${files[*]}"
   )
   [ -x "$inventory" ] && cmds[inventory]="$inventory -q -j 2 $target"
+  [ -d "$target" ] && cmds[parallel]="$floor -j 64 $target"
   local order=("${!cmds[@]}") tmp c
   tmp=$(mktemp -d)
   for ((r = 0; r < rounds; r++)); do
@@ -41,14 +45,21 @@ time_cold() {
   rm -rf "$tmp"
 }
 
-printf '%-10s %9s %9s %9s %9s %9s %9s %9s\n' corpus zeblix floor cat inventory z/floor z/cat inv/cat
+row='%-10s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n'
+# shellcheck disable=SC2059
+printf "$row" corpus zeblix floor cat inventory parallel z/floor z/cat inv/cat par/floor
 summary=""
 for entry in big-none:big/none.bin small:small libs:libs; do
   name=${entry%%:*} target=$corpus/${entry#*:}
   time_cold "$name" "$target"
   z=${med[$name,zeblix]} f=${med[$name,floor]} c=${med[$name,cat]} i=${med[$name,inventory]:-}
-  printf '%-10s %9s %9s %9s %9s %9s %9s %9s\n' "$name" "$z" "$f" "$c" "${i:--}" \
-    "$(ratio "$z" "$f")" "$(ratio "$z" "$c")" "$([ -n "$i" ] && ratio "$i" "$c" || echo -)"
-  summary+="$name $(ratio "$z" "$f")x floor, $(ratio "$z" "$c")x cat; "
+  p=${med[$name,parallel]:-}
+  # shellcheck disable=SC2059
+  printf "$row" "$name" "$z" "$f" "$c" "${i:--}" "${p:--}" "$(ratio "$z" "$f")" \
+    "$(ratio "$z" "$c")" "$([ -n "$i" ] && ratio "$i" "$c" || echo -)" \
+    "$([ -n "$p" ] && ratio "$p" "$f" || echo -)"
+  summary+="$name $(ratio "$z" "$f")x floor, $(ratio "$z" "$c")x cat"
+  [ -z "$p" ] || summary+=", parallel floor $(ratio "$p" "$f")x floor"
+  summary+="; "
 done
 echo "summary (cold): ${summary}$rounds rounds"

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # plot.sh RESULTS_DIR OUT_DIR: draws the medians that bench/run.sh and bench/cold.sh wrote
 # (warm.csv, cold.csv) as SVG bar charts with gnuplot: the seconds each command takes on each
-# corpus, zeblix beside the read-only floor, cat, grep, the library and the inventory; the title
-# names the day and the machine of the run.
+# corpus, zeblix beside the read-only floor, cat, the parallel floor, grep, the library and the
+# inventory; the title names the day and the machine of the run.
 set -euo pipefail
 [ $# -eq 2 ] || { echo "usage: $0 RESULTS_DIR OUT_DIR" >&2; exit 2; }
 results=$1 out=$2
 mkdir -p "$out"
 mapfile -t machine <"$results/machine.txt"
 # The bars of each corpus, in this order; a command a corpus was not timed with is left out.
-columns=(zeblix floor cat grep lib inv-j1 inv-j2 inventory base)
-declare -A label=([zeblix]=zeblix [floor]="read-only floor" [cat]=cat [grep]="grep -F"
+columns=(zeblix floor cat parallel grep lib inv-j1 inv-j2 inventory base)
+declare -A label=([zeblix]=zeblix [floor]="read-only floor" [cat]=cat
+                  [parallel]="parallel floor (64 readers)" [grep]="grep -F"
                   [lib]="libzeblix" [inv-j1]="inventory -j 1" [inv-j2]="inventory -j 2"
                   [inventory]="inventory -j 2" [base]="earlier zeblix")
 for kind in warm cold; do
