@@ -3,11 +3,10 @@
 # against the read-only floor (which reads file after file, without look-ahead), cat and, for a
 # directory, the parallel floor: 64 threads reading its files at once in no particular order, as
 # many as the look-ahead keeps asked for (what the disk gives to parallel readers; no reader that
-# reports in order can beat it). Before
-# every timed run the corpus is evicted from the page cache by bench/zeblix_evict
-# (posix_fadvise(POSIX_FADV_DONTNEED) on every file: no root, no drop_caches); the commands
-# alternate round by round, and the medians and ratios are printed (and written to
-# results/cold.csv, see timing.sh). The last line is a summary.
+# reports in order can beat it). Before every timed run the corpus is evicted from the page cache
+# by bench/zeblix_evict (posix_fadvise(POSIX_FADV_DONTNEED) on every file: no root, no
+# drop_caches); the commands alternate round by round, and the medians and ratios are printed
+# (and written to results/cold.csv, see timing.sh). The last line is a summary.
 set -euo pipefail
 # shellcheck source=timing.sh
 . "$(dirname "$0")/timing.sh"
