@@ -3,12 +3,8 @@
 # this machine. GNU parallel runs two jobs standing in for two hosts (each with --host and its own
 # product tree), the merged lines are loaded into an SQLite database with the sqlite3 shell's JSON
 # functions, and the query for hosts with an old product finds exactly the host that has one.
-set -euo pipefail
-[ $# -eq 2 ] || { echo "usage: $0 ZEBLIX_INVENTORY ZEBLIX" >&2; exit 2; }
-inventory=$(realpath "$1") zeblix=$(realpath "$2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+# shellcheck source=recipe_check_setup.sh
+. "$(dirname "$0")/recipe_check_setup.sh"
 
 # Two "hosts" with the same product; host2's copy has its version block saying 6.2.0.
 mkdir -p host1/opt/product host2/opt/product

@@ -3,12 +3,8 @@
 # folder whose binaries all carry a block of the release's version passes; one with a binary
 # without a block, or of another version, fails and names it; the SBOM it writes is a CycloneDX
 # document holding every binary with its digest.
-set -euo pipefail
-[ $# -eq 2 ] || { echo "usage: $0 ZEBLIX_INVENTORY ZEBLIX" >&2; exit 2; }
-inventory=$(realpath "$1") zeblix=$(realpath "$2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+# shellcheck source=recipe_check_setup.sh
+. "$(dirname "$0")/recipe_check_setup.sh"
 
 # The gate as the README shows it, with zeblix-inventory from the build.
 gate() {
