@@ -5,12 +5,14 @@
 // held whole in memory, and no member's name is used to touch the disk.
 //
 // Archives come from strangers, so what one may cost is bounded: how deep archives are opened
-// inside one another, and how many bytes its members may expand to, in all and for each byte read
-// from the disk. A bound that is hit stops that file with an error that names it.
+// inside one another, how many bytes decompression may give, in all and for each byte read from
+// the disk, and what is held in memory to read a content again. A bound that is hit stops that
+// file with an error that names it.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,9 +23,10 @@
 struct ArchiveLimits {
   // Archives opened one inside another, the file itself counting as the first.
   int depth = 6;
-  // Bytes its members may expand to, at every depth together.
+  // Bytes decompression may give (compressed streams, and zip and 7-Zip members), at every depth
+  // together.
   std::uint64_t max_bytes = std::uint64_t{64} << 30;
-  // Bytes of members per byte read from the disk, judged once kRatioFrom bytes have expanded;
+  // Bytes decompressed per byte read from the disk, judged once kRatioFrom bytes have expanded;
   // 0 leaves the ratio unbounded.
   std::uint64_t max_ratio = 1000;
   static constexpr std::uint64_t kRatioFrom = std::uint64_t{64} << 20;
@@ -34,28 +37,45 @@ struct ArchiveLimits {
 // would name it.
 using MemberPath = std::vector<std::string>;
 
+// The SHA-256 (or other) digests of what a line lies in, each as it is stored: the file's first,
+// then one for each name of its MemberPath. Each is filled in once its bytes have all been read,
+// so a line's digests are whole when the scan of its file has returned; one that could not be
+// made stays empty. No digests at all when none were asked for.
+using Digests = std::vector<std::shared_ptr<std::string>>;
+
+// Takes the bytes of one content in order and gives their digest in lower-case hex.
+class ContentDigest {
+ public:
+  virtual ~ContentDigest() = default;
+  virtual void Add(std::span<const std::uint8_t> bytes) = 0;
+  virtual std::string Finish() = 0;
+};
+
 // What a scan tells as it goes. The bytes of the file itself, or of one member, are scanned as
-// one content: its records, then on_scanned once it was read whole (or on_error).
+// one content: its records, then on_scanned once it was read whole (or on_error). Nothing is told
+// twice, and every content (and every archive that yields no content) is told at least once.
 struct ArchiveEvents {
-  std::function<void(const MemberPath&, const zeblix::Record&)> on_record;
+  std::function<void(const MemberPath&, const Digests&, const zeblix::Record&)> on_record;
   // A member, or the archive itself, that could not be read, with errno and a message; the rest
   // of the archive goes on where it can.
   std::function<void(const MemberPath&, int error, const std::string& message)> on_error;
-  // Optional: every byte of the content being scanned, in order, as it is read.
-  std::function<void(std::span<const std::uint8_t>)> on_bytes;
-  // Optional: the content was read whole.
-  std::function<void(const MemberPath&)> on_scanned;
+  std::function<void(const MemberPath&, const Digests&)> on_scanned;
+  // Optional: a digest for every file and member; without it, Digests stay empty.
+  std::function<std::unique_ptr<ContentDigest>()> new_digest;
 };
 
-// Scans the file open on `fd` from its first byte: its members when it is an archive or
-// compressed, otherwise its own bytes, exactly as zeblix::ScanDescriptor would. `name` is the
-// file's name, for the member a compressed file stands for. Returns 0, or the errno of a failed
-// read of the file itself.
-int ScanPacked(int fd, std::string_view name, const ArchiveLimits& limits,
-               const ArchiveEvents& events);
+// Scans the file open on `fd` from where it stands. The rule: its records are those of its bytes
+// as they lie, except where bytes read as an archive or a compressed stream, whose members'
+// contents stand in for them, by the same rule, at every depth. Bytes that read as no archive, or
+// whose archive fails before it has shown a member, are scanned as they lie (a damaged archive is
+// also named in an error when its signature was sure); an archive that breaks later keeps the
+// members before, then tells where it broke. `name` is the file's name, for the member a
+// compressed file stands for. Every error, the file's own included, is told through on_error.
+void ScanPacked(int fd, std::string_view name, const ArchiveLimits& limits,
+                const ArchiveEvents& events);
 
 // Scans the open file from where it stands, as it lies, with the same events.
-int ScanFileBytes(int fd, const ArchiveEvents& events);
+void ScanFileBytes(int fd, const ArchiveEvents& events);
 
 // The member name a compressed file stands for: `name` without its compression suffix.
 std::string DecompressedName(const std::string& name);

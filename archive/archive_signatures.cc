@@ -2,6 +2,8 @@
 // none, and is told by the checksum of its first header, as tar readers tell it.
 #include "archive/archive_signatures.h"
 
+#include <archive.h>
+
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -12,6 +14,7 @@ struct Magic {
   std::size_t offset;
   std::string_view bytes;
   Signature strength;
+  int filter;  // the libarchive filter of a compressed stream; 0 for an archive
 };
 
 using namespace std::string_view_literals;
@@ -19,28 +22,33 @@ using namespace std::string_view_literals;
 constexpr Signature kStrong = Signature::kStrong;
 constexpr Signature kWeak = Signature::kWeak;
 
+constexpr std::string_view k7Zip = "7z\xbc\xaf\x27\x1c"sv;
+
 // clang-format off
 constexpr std::array kMagics = {
-    Magic{0,   "\x1f\x8b\x08"sv,            kStrong},  // gzip, deflated
-    Magic{0,   "\xfd" "7zXZ\0"sv,            kStrong},  // xz
-    Magic{0,   "\x28\xb5\x2f\xfd"sv,        kStrong},  // zstd
-    Magic{0,   "\x04\x22\x4d\x18"sv,        kStrong},  // lz4
-    Magic{0,   "PK\x03\x04"sv,               kStrong},  // zip, jar, apk
-    Magic{0,   "PK\x05\x06"sv,               kStrong},  // zip, empty
-    Magic{0,   "PK\x07\x08"sv,               kStrong},  // zip, spanned
-    Magic{0,   "7z\xbc\xaf\x27\x1c"sv,      kStrong},  // 7-Zip
-    Magic{0,   "!<arch>\n"sv,                 kStrong},  // ar, and so .deb
-    Magic{0,   "!<thin>\n"sv,                 kStrong},  // ar, thin
-    Magic{0,   "\xed\xab\xee\xdb"sv,        kStrong},  // RPM
-    Magic{0,   "07070"sv,                     kStrong},  // cpio, portable and new
-    Magic{257, "ustar"sv,                     kStrong},  // tar, POSIX and GNU
-    Magic{0,   "\x1f\x8b"sv,                 kWeak},    // gzip
-    Magic{0,   "\x1f\x9d"sv,                 kWeak},    // compress
-    Magic{0,   "BZh"sv,                       kWeak},    // bzip2
-    Magic{0,   "\x02\x21\x4c\x18"sv,        kWeak},    // lz4, legacy
-    Magic{0,   "PK"sv,                        kWeak},    // zip of another kind
-    Magic{0,   "\x71\xc7"sv,                 kWeak},    // cpio, binary
-    Magic{0,   "\xc7\x71"sv,                 kWeak},    // cpio, binary, the other byte order
+    Magic{0,   "\x1f\x8b\x08"sv, kStrong, ARCHIVE_FILTER_GZIP},  // gzip, deflated
+    Magic{0,   "\xfd" "7zXZ\0"sv, kStrong, ARCHIVE_FILTER_XZ},  // xz
+    Magic{0,   "\x28\xb5\x2f\xfd"sv, kStrong, ARCHIVE_FILTER_ZSTD},  // zstd
+    Magic{0,   "\x04\x22\x4d\x18"sv, kStrong, ARCHIVE_FILTER_LZ4},  // lz4
+    Magic{0,   "PK\x03\x04"sv, kStrong, 0},  // zip, jar, apk
+    Magic{0,   "PK\x05\x06"sv, kStrong, 0},  // zip, empty
+    Magic{0,   "PK\x07\x08"sv, kStrong, 0},  // zip, spanned
+    Magic{0,   k7Zip, kStrong, 0},  // 7-Zip
+    Magic{0,   "!<arch>\n"sv, kStrong, 0},  // ar, and so .deb
+    Magic{0,   "!<thin>\n"sv, kStrong, 0},  // ar, thin
+    Magic{0,   "\xed\xab\xee\xdb"sv, kStrong, ARCHIVE_FILTER_RPM},  // RPM
+    Magic{0,   "07070"sv, kStrong, 0},  // cpio, portable and new
+    Magic{257, "ustar"sv, kStrong, 0},  // tar, POSIX and GNU
+    Magic{0,   "LZIP"sv, kStrong, ARCHIVE_FILTER_LZIP},  // lzip
+    Magic{0,   "begin "sv, kWeak, ARCHIVE_FILTER_UU},  // uuencoded
+    Magic{0,   "begin-base64 "sv, kWeak, ARCHIVE_FILTER_UU},  // base64, as uuencode -m writes it
+    Magic{0,   "\x1f\x8b"sv, kWeak, ARCHIVE_FILTER_GZIP},  // gzip
+    Magic{0,   "\x1f\x9d"sv, kWeak, ARCHIVE_FILTER_COMPRESS},  // compress
+    Magic{0,   "BZh"sv, kWeak, ARCHIVE_FILTER_BZIP2},  // bzip2
+    Magic{0,   "\x02\x21\x4c\x18"sv, kWeak, ARCHIVE_FILTER_LZ4},  // lz4, legacy
+    Magic{0,   "PK"sv, kWeak, 0},  // zip of another kind
+    Magic{0,   "\x71\xc7"sv, kWeak, 0},  // cpio, binary
+    Magic{0,   "\xc7\x71"sv, kWeak, 0},  // cpio, binary, the other byte order
 };
 // clang-format on
 
@@ -85,8 +93,8 @@ bool TarHeader(std::span<const std::uint8_t> head) {
 bool LzmaHeader(std::span<const std::uint8_t> head) {
   constexpr std::size_t kHeader = 14;
   if (head.size() < kHeader || head[0] > 224 || head[13] != 0) return false;
-  const std::uint32_t dictionary = head[1] | head[2] << 8 | head[3] << 16 |
-                                   static_cast<std::uint32_t>(head[4]) << 24;
+  const std::uint32_t dictionary =
+      head[1] | head[2] << 8 | head[3] << 16 | static_cast<std::uint32_t>(head[4]) << 24;
   const std::uint32_t without_top = dictionary & (dictionary - 1);
   return dictionary != 0 && (without_top == 0 || (without_top & (without_top - 1)) == 0);
 }
@@ -98,15 +106,19 @@ bool SkippableFrame(std::span<const std::uint8_t> head) {
 
 }  // namespace
 
-Signature SignatureOf(std::span<const std::uint8_t> head, std::span<const std::uint8_t> iso) {
+Packing PackingOf(std::span<const std::uint8_t> head, std::span<const std::uint8_t> iso) {
+  constexpr std::array<std::uint8_t, 4> kElf = {0x7f, 'E', 'L', 'F'};
+  if (head.size() >= kElf.size() && std::equal(kElf.begin(), kElf.end(), head.begin())) return {};
   // Strong magics come first in the table: the first that matches is the surest.
   for (const Magic& magic : kMagics) {
-    if (StartsWith(head, magic)) return magic.strength;
+    if (StartsWith(head, magic)) return {magic.strength, magic.filter, magic.bytes == k7Zip};
   }
   constexpr std::string_view kIso = "CD001";
   if (iso.size() >= kIso.size() && std::equal(kIso.begin(), kIso.end(), iso.begin())) {
-    return Signature::kStrong;
+    return {Signature::kStrong, 0};
   }
-  return TarHeader(head) || LzmaHeader(head) || SkippableFrame(head) ? Signature::kWeak
-                                                                     : Signature::kNone;
+  if (TarHeader(head)) return {Signature::kWeak, 0};
+  if (LzmaHeader(head)) return {Signature::kWeak, ARCHIVE_FILTER_LZMA};
+  if (SkippableFrame(head)) return {Signature::kWeak, ARCHIVE_FILTER_ZSTD};
+  return {};
 }

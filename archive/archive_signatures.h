@@ -22,7 +22,15 @@ inline constexpr std::size_t kLeadingBytes = 512;
 // the format writes).
 enum class Signature { kNone, kWeak, kStrong };
 
+// What a look found: how sure it is, and for a compressed stream the libarchive filter that reads
+// it (ARCHIVE_FILTER_*); 0 for an archive, whose format libarchive tells by bidding.
+struct Packing {
+  Signature signature = Signature::kNone;
+  int filter = 0;
+  bool from_end = false;  // an archive read from its end (7-Zip): its reader seeks
+};
+
 // What `head` (the first bytes, up to kLeadingBytes, or all there are) and `iso` (the bytes at
-// kIsoSignatureAt, empty when the file is too short) say of an archive or compressed stream of a
-// kind the readers support.
-Signature SignatureOf(std::span<const std::uint8_t> head, std::span<const std::uint8_t> iso);
+// kIsoSignatureAt, empty when the content is too short) say of an archive or compressed stream of
+// a kind the readers support. An executable (ELF) is never one.
+Packing PackingOf(std::span<const std::uint8_t> head, std::span<const std::uint8_t> iso);

@@ -95,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::string> member = {path, path + "/inner"};
   simdjson::dom::parser parser;
   zeblix::ScanBytes(std::span(data, size), [&](const zeblix::Record& r) {
-    const LinePlace place{path, member, "host", "00ff", "zeblix-inventory:0.0"};
+    const std::vector<std::string> digests = {"00ff", "", "11ee"};
+    const LinePlace place{path, member, "host", digests, "zeblix-inventory:0.0"};
     std::string text;
     AppendRecordLine(OutputFormat::kJsonLines, r, place, text);
     if (text.empty() || text.back() != '\n' || text.find('\n') != text.size() - 1) __builtin_trap();

@@ -10,12 +10,11 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "inventory/text_forms.h"
 
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 bool IsUtf8(std::string_view bytes) {
   return ValidUtf8(bytes) == bytes;
@@ -71,18 +70,11 @@ std::string_view InnermostName(const LinePlace& place) {
   return slash == std::string_view::npos ? whole : whole.substr(slash + 1);
 }
 
-std::string Location(const LinePlace& place) {
-  std::string location(place.path);
-  for (const std::string& name : place.member) {
-    location += kMemberSeparator;
-    location += name;
-  }
-  return location;
-}
-
 void AddProperty(Json& properties, std::string_view name, std::string_view value) {
-  properties.push_back(Json{{"name", std::string("zeblix:") + std::string(name)},
-                            {"value", ValidUtf8(value)}});
+  properties.push_back(Json{
+      { "name", std::string("zeblix:") + std::string(name)},
+      {"value",                           ValidUtf8(value)}
+  });
 }
 
 // A text property, with its exact bytes beside it when they are not UTF-8.
@@ -98,15 +90,26 @@ void AddBytesOfField(Json& properties, std::string_view field, std::string_view 
 
 void AddCommonPlace(Json& component, Json& properties, const LinePlace& place,
                     std::optional<std::int64_t> offset) {
-  if (place.sha256) {
-    component["hashes"] = Json::array({Json{{"alg", "SHA-256"}, {"content", *place.sha256}}});
+  if (const auto sha256 = place.sha256()) {
+    component["hashes"] = Json::array({
+        Json{{"alg", "SHA-256"}, {"content", std::string(*sha256)}}
+    });
   }
-  const std::string location = Location(place);
-  Json occurrence{{"location", ValidUtf8(location)}};
+  const std::string location = Location(place.path, place.member);
+  Json occurrence{
+      {"location", ValidUtf8(location)}
+  };
   if (offset) occurrence["offset"] = *offset;
-  component["evidence"] = Json{{"occurrences", Json::array({occurrence})}};
+  component["evidence"] = Json{
+      {"occurrences", Json::array({occurrence})}
+  };
   AddBytesOfField(properties, "location", location);
   AddTextProperty(properties, "host", place.host);
+  // What holds the content, as stored: the file, and each member around it.
+  if (!place.member.empty() && !place.digests.empty()) {
+    AddProperty(properties, "file_sha256", place.digests.front());
+    AddProperty(properties, "member_sha256", JoinNames(place.digests.subspan(1)));
+  }
 }
 
 void AppendComponent(const Json& component, std::string& out) {
@@ -124,46 +127,6 @@ std::string Timestamp() {
 }
 
 }  // namespace
-
-std::string ValidUtf8(std::string_view bytes) {
-  std::string text;
-  text.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size();) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    if (lead < 0x80) {
-      text += bytes[i++];
-      continue;
-    }
-    // The length a lead byte announces, and the range its first continuation byte must lie in
-    // (narrower for the leads that could spell overlong forms, surrogates or beyond U+10FFFF).
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      low = lead == 0xE0 ? 0xA0 : 0x80;
-      high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      low = lead == 0xF0 ? 0x90 : 0x80;
-      high = lead == 0xF4 ? 0x8F : 0xBF;
-    }
-    std::size_t good = 1;
-    while (good < length && i + good < bytes.size()) {
-      const auto next = static_cast<unsigned char>(bytes[i + good]);
-      if (next < (good == 1 ? low : 0x80) || next > (good == 1 ? high : 0xBF)) break;
-      ++good;
-    }
-    if (length != 0 && good == length) {
-      text += bytes.substr(i, length);
-    } else {
-      text += kReplacement;
-    }
-    i += good;
-  }
-  return text;
-}
 
 std::string Purl(std::string_view namespace_part, std::string_view name, std::string_view version) {
   std::string purl = "pkg:generic/";
@@ -203,16 +166,20 @@ std::string RandomSerialNumber() {
 }
 
 std::string BomHead(std::string_view tool_version) {
-  const Json tool{{"type", "application"},
-                  {"supplier", Json{{"name", "Quorvantis"}}},
-                  {"name", "zeblix-inventory"},
-                  {"version", std::string(tool_version)}};
-  const Json head{{"bomFormat", "CycloneDX"},
-                  {"specVersion", "1.6"},
-                  {"serialNumber", RandomSerialNumber()},
-                  {"version", 1},
-                  {"metadata", Json{{"timestamp", Timestamp()},
-                                    {"tools", Json{{"components", Json::array({tool})}}}}}};
+  const Json tool{
+      {    "type",                "application"},
+      {"supplier", Json{{"name", "Quorvantis"}}},
+      {    "name",           "zeblix-inventory"},
+      { "version",    std::string(tool_version)}
+  };
+  const Json head{
+      {   "bomFormat",                                      "CycloneDX"                      },
+      { "specVersion",                                                                  "1.6"},
+      {"serialNumber",                                                   RandomSerialNumber()},
+      {     "version",                                                                      1},
+      {    "metadata",
+       Json{{"timestamp", Timestamp()}, {"tools", Json{{"components", Json::array({tool})}}}}}
+  };
   std::string text = head.dump();
   text.pop_back();  // the closing brace: the components follow
   return text + ",\"components\":[";
@@ -222,16 +189,20 @@ std::string BomTail() {
   return "\n]}\n";
 }
 
-void AppendRecordComponent(const zeblix::Record& r, const LinePlace& place,
-                           std::string& out) {
-  static constexpr std::array<const char*, 5> kTypes = {"file", "application", "library",
-                                                         "library", "device-driver"};
+void AppendRecordComponent(const zeblix::Record& r, const LinePlace& place, std::string& out) {
+  static constexpr std::array<const char*, 5> kTypes = {"file", "application", "library", "library",
+                                                        "device-driver"};
   const std::string_view name = !r.product_name.empty()    ? std::string_view(r.product_name)
                                 : !r.internal_name.empty() ? std::string_view(r.internal_name)
                                                            : InnermostName(place);
-  Json component{{"type", kTypes[r.file_type < kTypes.size() ? r.file_type : 0]},
-                 {"bom-ref", std::string(place.bom_ref)}};
-  if (!r.company.empty()) component["supplier"] = Json{{"name", ValidUtf8(r.company)}};
+  Json component{
+      {   "type", kTypes[r.file_type < kTypes.size() ? r.file_type : 0]},
+      {"bom-ref",                            std::string(place.bom_ref)}
+  };
+  if (!r.company.empty())
+    component["supplier"] = Json{
+        {"name", ValidUtf8(r.company)}
+    };
   component["name"] = ValidUtf8(name);
   if (!r.product_version.empty()) component["version"] = ValidUtf8(r.product_version);
   if (!r.description.empty()) component["description"] = ValidUtf8(r.description);
@@ -258,9 +229,11 @@ void AppendRecordComponent(const zeblix::Record& r, const LinePlace& place,
 }
 
 void AppendFileComponent(const LinePlace& place, std::string& out) {
-  Json component{{"type", "file"},
-                 {"bom-ref", std::string(place.bom_ref)},
-                 {"name", ValidUtf8(InnermostName(place))}};
+  Json component{
+      {   "type",                          "file"},
+      {"bom-ref",      std::string(place.bom_ref)},
+      {   "name", ValidUtf8(InnermostName(place))}
+  };
   Json properties = Json::array();
   AddProperty(properties, "records", "0");
   AddCommonPlace(component, properties, place, std::nullopt);

@@ -11,10 +11,8 @@
 #include <string_view>
 
 #include "inventory/record_lines.h"
+#include "inventory/text_forms.h"
 #include "zeblix/scan.h"
-
-// `bytes` as UTF-8, each maximal ill-formed sequence replaced by U+FFFD, as Unicode advises.
-std::string ValidUtf8(std::string_view bytes);
 
 // pkg:generic/NAMESPACE/NAME@VERSION, each part percent-encoded as the purl standard asks;
 // an empty namespace or version is left out.

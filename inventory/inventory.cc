@@ -100,7 +100,10 @@ int RunInventory(const Options& options) {
   ReadAhead read_ahead;
   const ScanSettings settings{options.format, options.host.empty() ? HostName() : options.host,
                               progress_shown, &read_ahead, options.archives,
-                              options.archive_limits, options.hash, options.empty};
+                              options.archive_limits, options.hash, options.empty,
+                              // -q silences them, but where they have no other place
+                              options.progress != Progress::kNever ||
+                                  options.format == OutputFormat::kCycloneDx};
   const unsigned jobs =
       options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   WalkOptions walk_options{.follow_links = options.follow_links,
@@ -116,7 +119,13 @@ int RunInventory(const Options& options) {
   if (options.format == OutputFormat::kCycloneDx) std::fputs(BomHead(OwnVersion()).c_str(), stdout);
 
   const auto add = [&](WalkItem&& item) { scan.Add(std::move(item)); };
-  for (const std::string& path : options.paths) walk.Walk(path, add);
+  for (const std::string& path : options.paths) {
+    if (path == "-") {
+      add({.name = path, .named = true, .standard_input = true});
+    } else {
+      walk.Walk(path, add);
+    }
+  }
   if (list != nullptr) {
     WalkList(list, options.null_separated ? '\0' : '\n', walk, scan);
     if (list != stdin) std::fclose(list);

@@ -1,6 +1,6 @@
-// A file's bytes (or a member's) are one content: its records wait until it has been read whole,
-// so that each line can carry the digest of the whole; a content that fails midway has its records
-// written without one, then the error.
+// A file's lines wait until it has been read, so that each line can carry the digests of what it
+// lies in, each made as that was read whole; a content that fails midway has its records written
+// without one, then the error.
 #include "inventory/item_scan.h"
 
 #include <fcntl.h>
@@ -18,9 +18,11 @@
 namespace {
 
 // A file found in a tree is opened without blocking, in case a FIFO has taken its place since
-// the listing; a path the user named is read whatever it is, as a pipe is, to its end.
+// the listing; a path the user named is read whatever it is, as a pipe is, to its end; "-" is
+// standard input.
 int OpenItem(const WalkItem& item, const std::string& path) {
   constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+  if (item.standard_input) return fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
   if (item.named || item.directory == nullptr) return open(path.c_str(), kFlags);
   return openat(item.directory->fd(), item.name.c_str(), kFlags | O_NONBLOCK);
 }
@@ -70,6 +72,16 @@ class Sha256 {
   bool started_ = false;
 };
 
+// SHA-256 as the archive scan asks for it, one for each content.
+class ContentSha256 final : public ContentDigest {
+ public:
+  void Add(std::span<const std::uint8_t> bytes) override { sha256_.Add(bytes); }
+  std::string Finish() override { return sha256_.Finish(); }
+
+ private:
+  Sha256 sha256_;
+};
+
 class ItemScan {
  public:
   ItemScan(const WalkItem& item, const ScanSettings& settings, std::uint64_t sequence)
@@ -78,80 +90,102 @@ class ItemScan {
   ScannedItem Run(bool probe_wait);
 
  private:
-  LinePlace Place(MemberNames member, const std::optional<std::string>& sha256) {
-    bom_ref_ = "zeblix-inventory:" + std::to_string(sequence_) + "." + std::to_string(lines_++);
-    return {path_, member, settings_.host, sha256, bom_ref_};
-  }
-
-  void Record(const MemberPath& member, const zeblix::Record& record) {
-    if (pending_.empty()) pending_member_ = member;
-    pending_.push_back(record);
-  }
-
-  void Scanned(const MemberPath& member) {
-    const std::optional<std::string> sha256 =
-        settings_.hash ? std::optional(hash_.Finish()) : std::nullopt;
-    if (pending_.empty() && settings_.empty) {
-      AppendEmptyLine(settings_.format, Place(member, sha256), scanned_.lines);
-    }
-    WritePending(sha256);
-  }
+  // A line waits until the file has been read: the digests it carries are filled in as the
+  // contents it lies in are read whole.
+  struct Pending {
+    enum Kind { kRecord, kEmpty, kError } kind;
+    MemberPath member;
+    Digests digests;
+    zeblix::Record record;
+    int error = 0;
+    std::string message;
+  };
 
   void Error(const MemberPath& member, int error, const std::string& message) {
-    hash_.Drop();
-    WritePending(std::nullopt);
-    std::string& out =
-        settings_.format == OutputFormat::kCycloneDx ? scanned_.messages : scanned_.lines;
-    AppendErrorLine(settings_.format, Place(member, std::nullopt), error, message, out);
-    ++scanned_.totals.errors;
+    pending_.push_back({Pending::kError, member, {}, {}, error, message});
+    records_in_content_ = 0;
   }
 
-  void WritePending(const std::optional<std::string>& sha256) {
-    for (const zeblix::Record& record : pending_) {
-      AppendRecordLine(settings_.format, record, Place(pending_member_, sha256), scanned_.lines);
-    }
-    scanned_.totals.records += pending_.size();
-    pending_.clear();
-  }
+  void WriteLines();
 
   const WalkItem& item_;
   const ScanSettings& settings_;
   std::uint64_t sequence_;
   std::string path_;
   ScannedItem scanned_;
-  std::vector<zeblix::Record> pending_;
-  MemberPath pending_member_;
-  Sha256 hash_;
-  std::uint64_t lines_ = 0;
-  std::string bom_ref_;
+  std::vector<Pending> pending_;
+  std::size_t records_in_content_ = 0;
 };
+
+void ItemScan::WriteLines() {
+  std::uint64_t line = 0;
+  std::vector<std::string> digests;
+  for (const Pending& pending : pending_) {
+    digests.clear();
+    for (const auto& digest : pending.digests) digests.push_back(*digest);
+    const std::string bom_ref =
+        "zeblix-inventory:" + std::to_string(sequence_) + "." + std::to_string(line++);
+    const LinePlace place{path_, pending.member, settings_.host, digests, bom_ref};
+    switch (pending.kind) {
+      case Pending::kRecord:
+        AppendRecordLine(settings_.format, pending.record, place, scanned_.lines);
+        ++scanned_.totals.records;
+        break;
+      case Pending::kEmpty:
+        AppendEmptyLine(settings_.format, place, scanned_.lines);
+        break;
+      case Pending::kError:
+        if (settings_.format != OutputFormat::kCycloneDx) {
+          AppendErrorLine(settings_.format, place, pending.error, pending.message, scanned_.lines);
+        }
+        if (settings_.errors_on_stderr) {
+          AppendErrorMessage(place, pending.error, pending.message, scanned_.messages);
+        }
+        ++scanned_.totals.errors;
+        break;
+    }
+  }
+}
 
 ScannedItem ItemScan::Run(bool probe_wait) {
   const int fd = item_.error == 0 ? OpenItem(item_, path_) : -1;
   const int open_error = item_.error != 0 ? item_.error : fd < 0 ? errno : 0;
   if (open_error != 0) {
     Error({}, open_error, {});
+    WriteLines();
     return std::move(scanned_);
   }
   if (probe_wait && settings_.read_ahead != nullptr && ReadAhead::ReadWouldWait(fd)) {
     settings_.read_ahead->NoteWait();
   }
   ArchiveEvents events{
-      [&](const MemberPath& member, const zeblix::Record& record) { Record(member, record); },
+      [&](const MemberPath& member, const Digests& digests, const zeblix::Record& record) {
+        pending_.push_back({Pending::kRecord, member, digests, record, 0, {}});
+        ++records_in_content_;
+      },
       [&](const MemberPath& member, int error, const std::string& message) {
         Error(member, error, message);
       },
-      nullptr, [&](const MemberPath& member) { Scanned(member); }};
-  if (settings_.hash) events.on_bytes = [&](std::span<const std::uint8_t> bytes) { hash_.Add(bytes); };
-  const int error = settings_.archives
-                        ? ScanPacked(fd, BaseName(path_), settings_.archive_limits, events)
-                        : ScanFileBytes(fd, events);
-  if (error != 0) Error({}, error, {});
+      [&](const MemberPath& member, const Digests& digests) {
+        // Contents are told one after another: a content that held records has its lines.
+        if (records_in_content_ == 0 && settings_.empty) {
+          pending_.push_back({Pending::kEmpty, member, digests, {}, 0, {}});
+        }
+        records_in_content_ = 0;
+      },
+      nullptr};
+  if (settings_.hash) events.new_digest = [] { return std::make_unique<ContentSha256>(); };
+  if (settings_.archives) {
+    ScanPacked(fd, BaseName(path_), settings_.archive_limits, events);
+  } else {
+    ScanFileBytes(fd, events);
+  }
   if (settings_.count_bytes) {
     const off_t position = lseek(fd, 0, SEEK_CUR);
     if (position > 0) scanned_.totals.bytes = static_cast<std::uint64_t>(position);
   }
   close(fd);
+  WriteLines();
   scanned_.totals.files = 1;
   return std::move(scanned_);
 }
@@ -166,8 +200,11 @@ ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, std::ui
     // Under a memory limit a file's lines may not fit: it becomes an error of its own.
     ScannedItem failed;
     failed.totals.errors = 1;
-    AppendErrorLine(settings.format, {item.name, {}, settings.host, std::nullopt, {}}, ENOMEM, {},
-                    settings.format == OutputFormat::kCycloneDx ? failed.messages : failed.lines);
+    const LinePlace place{item.name, {}, settings.host, {}, {}};
+    if (settings.format != OutputFormat::kCycloneDx) {
+      AppendErrorLine(settings.format, place, ENOMEM, {}, failed.lines);
+    }
+    AppendErrorMessage(place, ENOMEM, {}, failed.messages);
     return failed;
   }
 }

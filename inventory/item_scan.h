@@ -20,9 +20,11 @@ struct ScanSettings {
   ArchiveLimits archive_limits;
   bool hash = false;   // --hash sha256: the digest of every file or member read whole
   bool empty = false;  // --empty: a line for every file or member without a record
+  bool errors_on_stderr = true;  // every error also named on standard error
 };
 
-// The lines of one item, what it tells on standard error, and what it adds to the totals.
+// The lines of one item, what it tells on standard error (escaped for a terminal), and what it
+// adds to the totals.
 struct ScannedItem {
   std::string lines;
   std::string messages;

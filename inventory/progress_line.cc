@@ -1,5 +1,6 @@
 // The live line is drawn with a carriage return and erased with "erase to end of line", cut to
-// the terminal's width so that it never wraps; bytes a terminal would act on are shown as '?'.
+// the terminal's width so that it never wraps; the path is escaped as every name that reaches a
+// terminal is.
 #include "inventory/progress_line.h"
 
 #include <sys/ioctl.h>
@@ -7,6 +8,8 @@
 
 #include <cstdio>
 #include <string>
+
+#include "inventory/text_forms.h"
 
 namespace {
 
@@ -19,12 +22,9 @@ std::size_t TerminalWidth() {
   return kDefaultWidth;
 }
 
-std::string Printable(std::string_view text) {
-  std::string shown(text);
-  for (char& c : shown) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return shown;
+// "1 file", "2 files".
+std::string Counted(std::uint64_t count, const char* noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
 }  // namespace
@@ -46,12 +46,11 @@ void ProgressLine::Update(const Totals& totals, std::string_view path) {
   next_draw_ = now + kRedrawEvery;
   const double seconds = Seconds();
   char counts[160];
-  std::snprintf(counts, sizeof counts, "%llu files, %.1f MB, %llu records, %.0f files/s  ",
-                static_cast<unsigned long long>(totals.files),
-                static_cast<double>(totals.bytes) / 1e6,
-                static_cast<unsigned long long>(totals.records),
+  std::snprintf(counts, sizeof counts, "%s, %.1f MB, %s, %.0f files/s  ",
+                Counted(totals.files, "file").c_str(), static_cast<double>(totals.bytes) / 1e6,
+                Counted(totals.records, "record").c_str(),
                 seconds > 0 ? static_cast<double>(totals.files) / seconds : 0.0);
-  std::string line = counts + Printable(path);
+  std::string line = counts + TerminalText(path);
   line.resize(std::min(line.size(), TerminalWidth() - 1));
   std::fprintf(stderr, "\r%s\033[K", line.c_str());
   std::fflush(stderr);
@@ -62,11 +61,10 @@ void ProgressLine::Finish(const Totals& totals, std::uint64_t kernel_directories
                           std::uint64_t excluded) {
   if (drawn_) std::fputs("\r\033[K", stderr);
   if (summary_) {
-    std::fprintf(
-        stderr, "zeblix-inventory: %llu files, %.1f MB, %llu records, %llu errors, %.2f s",
-        static_cast<unsigned long long>(totals.files), static_cast<double>(totals.bytes) / 1e6,
-        static_cast<unsigned long long>(totals.records),
-        static_cast<unsigned long long>(totals.errors), Seconds());
+    std::fprintf(stderr, "zeblix-inventory: %s, %.1f MB, %s, %s, %.2f s",
+                 Counted(totals.files, "file").c_str(), static_cast<double>(totals.bytes) / 1e6,
+                 Counted(totals.records, "record").c_str(), Counted(totals.errors, "error").c_str(),
+                 Seconds());
     if (kernel_directories > 0) {
       std::fprintf(stderr, "; %llu directories on kernel file systems (proc, sysfs, ...) not read",
                    static_cast<unsigned long long>(kernel_directories));

@@ -2,8 +2,6 @@
 // simdjson tells valid UTF-8 from other bytes.
 #include "inventory/record_lines.h"
 
-#include "inventory/cyclonedx.h"
-
 #include <simdjson.h>
 
 #include <algorithm>
@@ -11,22 +9,47 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "inventory/cyclonedx.h"
+#include "inventory/text_forms.h"
+
 namespace {
 
 using Json = nlohmann::ordered_json;
 
-// The columns, in order: where a line lies, a record's fields, an error, and the record count of a
-// file without any.
-constexpr std::array<const char*, 25> kColumns = {
-    "path",        "member",          "host",          "sha256",          "format",
-    "offset",      "byte_order",      "company",       "description",     "product_version",
-    "internal_name", "copyright",     "product_name",  "build_number",    "patch_level",
-    "release_mask", "file_os",        "file_type",     "patch_level_text", "release_text",
-    "os_text",     "file_type_text",  "error",         "errno",           "records"};
+// The columns, in order: where a line lies, a record's fields, an error, the record count of a
+// file without any, and the digests of what holds the line's content, as stored.
+constexpr std::array<const char*, 27> kColumns = {"path",
+                                                  "member",
+                                                  "host",
+                                                  "sha256",
+                                                  "format",
+                                                  "offset",
+                                                  "byte_order",
+                                                  "company",
+                                                  "description",
+                                                  "product_version",
+                                                  "internal_name",
+                                                  "copyright",
+                                                  "product_name",
+                                                  "build_number",
+                                                  "patch_level",
+                                                  "release_mask",
+                                                  "file_os",
+                                                  "file_type",
+                                                  "patch_level_text",
+                                                  "release_text",
+                                                  "os_text",
+                                                  "file_type_text",
+                                                  "error",
+                                                  "errno",
+                                                  "records",
+                                                  "file_sha256",
+                                                  "member_sha256"};
 using CsvRow = std::array<std::string, kColumns.size()>;
 constexpr std::size_t kFirstRecordColumn = 4;  // "format": the columns a record fills begin here
 constexpr std::size_t kErrorColumn = 22;
 constexpr std::size_t kRecordsColumn = 24;
+constexpr std::size_t kFileSha256Column = 25;
 
 Json Text(std::string_view bytes) {
   if (simdjson::validate_utf8(bytes.data(), bytes.size())) return std::string(bytes);
@@ -41,29 +64,39 @@ Json MemberList(MemberNames member) {
   return names;
 }
 
-std::string CsvMember(MemberNames member) {
-  std::string joined;
-  for (const std::string& name : member) {
-    if (!joined.empty()) joined += kMemberSeparator;
-    joined += name;
+void AppendName(std::string_view name, std::string& out) {
+  for (const char c : name) {
+    if (c == '!') out += '!';
+    out += c;
   }
-  return joined;
 }
 
-// The start of every line: where the record or error lies, on which host, and its digest.
+// The start of every line: where the record or error lies, on which host, and its digests.
 void AddPlace(Json& line, const LinePlace& place) {
   line["path"] = Text(place.path);
   if (!place.member.empty()) line["member"] = MemberList(place.member);
   line["host"] = Text(place.host);
-  if (place.sha256) line["sha256"] = std::string(*place.sha256);
+  if (const auto sha256 = place.sha256()) line["sha256"] = std::string(*sha256);
+  if (place.member.empty() || place.digests.empty()) return;
+  const auto known = [](const std::string& digest) {
+    return digest.empty() ? Json() : Json(digest);
+  };
+  line["file_sha256"] = known(place.digests.front());
+  Json members = Json::array();
+  for (const std::string& digest : place.digests.subspan(1)) members.push_back(known(digest));
+  line["member_sha256"] = std::move(members);
 }
 
 CsvRow CsvPlace(const LinePlace& place) {
   CsvRow fields;
   fields[0] = place.path;
-  fields[1] = CsvMember(place.member);
+  fields[1] = JoinNames(place.member);
   fields[2] = place.host;
-  fields[3] = place.sha256.value_or("");
+  fields[3] = place.sha256().value_or("");
+  if (!place.member.empty() && !place.digests.empty()) {
+    fields[kFileSha256Column] = place.digests.front();
+    fields[kFileSha256Column + 1] = JoinNames(place.digests.subspan(1));
+  }
   return fields;
 }
 
@@ -175,13 +208,6 @@ void AppendErrorLine(OutputFormat format, const LinePlace& place, int error,
                      std::string_view message, std::string& out) {
   const std::string text =
       message.empty() ? std::generic_category().message(error) : std::string(message);
-  if (format == OutputFormat::kCycloneDx) {
-    out += "zeblix-inventory: ";
-    out += place.path;
-    for (const std::string& name : place.member) (out += kMemberSeparator) += name;
-    out += ": " + text + "\n";
-    return;
-  }
   if (format == OutputFormat::kCsv) {
     CsvRow fields = CsvPlace(place);
     fields[kErrorColumn] = text;
@@ -194,6 +220,36 @@ void AppendErrorLine(OutputFormat format, const LinePlace& place, int error,
   line["error"] = Text(text);
   line["errno"] = error;
   AppendJson(line, out);
+}
+
+void AppendErrorMessage(const LinePlace& place, int error, std::string_view message,
+                        std::string& out) {
+  const std::string text =
+      message.empty() ? std::generic_category().message(error) : std::string(message);
+  out += "zeblix-inventory: ";
+  out += TerminalText(Location(place.path, place.member));
+  out += ": ";
+  out += TerminalText(text);
+  out += '\n';
+}
+
+std::string JoinNames(MemberNames names) {
+  std::string joined;
+  for (const std::string& name : names) {
+    if (&name != names.data()) joined += kMemberSeparator;
+    AppendName(name, joined);
+  }
+  return joined;
+}
+
+std::string Location(std::string_view path, MemberNames member) {
+  std::string location;
+  AppendName(path, location);
+  for (const std::string& name : member) {
+    location += kMemberSeparator;
+    AppendName(name, location);
+  }
+  return location;
 }
 
 std::string Base64(std::string_view bytes) {

@@ -31,8 +31,16 @@ struct LinePlace {
   std::string_view path;
   MemberNames member;
   std::string_view host;
-  std::optional<std::string_view> sha256;  // with --hash: of the whole file or member
-  std::string_view bom_ref;                // a component's reference, unique in a document
+  // With --hash: the SHA-256 of the file as stored, then of each member as stored in its archive
+  // (a decompressed content's of its own bytes); an empty one could not be made.
+  std::span<const std::string> digests;
+  std::string_view bom_ref;  // a component's reference, unique in a document
+
+  // The digest of the content the line lies in (the innermost), when known.
+  std::optional<std::string_view> sha256() const {
+    if (digests.empty() || digests.back().empty()) return std::nullopt;
+    return digests.back();
+  }
 };
 
 // Appends the line of one record.
@@ -43,14 +51,22 @@ void AppendRecordLine(OutputFormat format, const zeblix::Record& record, const L
 void AppendEmptyLine(OutputFormat format, const LinePlace& place, std::string& out);
 
 // Appends the line of a path (or a member of it) that could not be read, with its errno and a
-// message, which is the errno's text when empty. CycloneDX has no place for it: the line is text
-// for standard error, naming the path and the member.
+// message, which is the errno's text when empty. CycloneDX has no place for it.
 void AppendErrorLine(OutputFormat format, const LinePlace& place, int error,
                      std::string_view message, std::string& out);
 
+// Appends the line standard error shows for the same: "zeblix-inventory: LOCATION: MESSAGE", the
+// location escaped for a terminal.
+void AppendErrorMessage(const LinePlace& place, int error, std::string_view message,
+                        std::string& out);
+
 // How CSV (and a CycloneDX location) writes a member path in one field: the names joined as in a
-// jar URL.
+// jar URL, every '!' within a name doubled, so that the field splits back into the same names
+// (read "!!" as '!' and "!/" as a boundary, from the left).
 inline constexpr std::string_view kMemberSeparator = "!/";
+std::string JoinNames(MemberNames names);
+// The path, then its member names, joined the same way: where a line lies, in one string.
+std::string Location(std::string_view path, MemberNames member);
 
 // The bytes in base64 (RFC 4648, with padding).
 std::string Base64(std::string_view bytes);

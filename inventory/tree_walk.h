@@ -60,6 +60,7 @@ struct WalkItem {
   std::string name = {};  // the entry's name, or the path as the user named it
   std::shared_ptr<const OpenDirectory> directory = nullptr;  // `folder`, open
   bool named = false;  // a path given by the user: scanned by its path, whatever it is
+  bool standard_input = false;  // "-": the bytes of standard input
   int error = 0;       // errno: the path could not be examined or listed
 
   // The whole path: the folders' names joined by slashes, then the name.

@@ -366,7 +366,7 @@ class CommandLine(unittest.TestCase):
         quiet = run([ZEBLIX])
         self.assertEqual(quiet.stderr, b"")
         shown = run(["--progress", ZEBLIX])
-        self.assertRegex(shown.stderr.decode(), r"zeblix-inventory: 1 files, [0-9.]+ MB, 1 records, "
+        self.assertRegex(shown.stderr.decode(), r"zeblix-inventory: 1 file, [0-9.]+ MB, 1 record, "
                                                 r"0 errors, [0-9.]+ s\n$")
 
 

@@ -147,6 +147,9 @@ class Sbom(unittest.TestCase):
             if "member" in obj:
                 with tarfile.open(decoded(obj["path"])) as bundle:
                     data = bundle.extractfile(decoded(obj["member"][-1]).decode()).read()
+                with open(decoded(obj["path"]), "rb") as file:  # as stored: what sha256sum shows
+                    self.assertEqual(obj["file_sha256"], hashlib.sha256(file.read()).hexdigest())
+                self.assertEqual(obj["member_sha256"], [obj["sha256"]])
             else:
                 with open(decoded(obj["path"]), "rb") as file:
                     data = file.read()
@@ -169,7 +172,7 @@ class Sbom(unittest.TestCase):
         self.assertEqual(len(rows), len(objects))
         for row, obj in zip(rows, objects):
             for key, value in obj.items():
-                if key == "member":
+                if key in ("member", "member_sha256"):
                     value = b"!/".join(decoded(m) for m in value)
                 elif isinstance(value, (str, dict)):
                     value = decoded(value)

@@ -1,0 +1,293 @@
+// A stream counts and digests each byte when it first hands it over: bytes handed over again after
+// a rewind, and bytes of a file read again from its start, are neither counted nor digested twice.
+#include "archive/content_stream.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cassert>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint8_t kZeros[64 * 1024] = {};
+
+}  // namespace
+
+bool Budget::Expand(std::size_t bytes, const MemberPath& where) {
+  if (exceeded()) return false;
+  expanded_ += bytes;
+  const auto exceed = [&](std::string message) {
+    where_ = where;
+    message_ = std::move(message);
+  };
+  if (expanded_ > limits_.max_bytes) {
+    exceed("the archive expands beyond --archive-max-bytes (" + std::to_string(limits_.max_bytes) +
+           " bytes)");
+  } else if (limits_.max_ratio != 0 && expanded_ > ArchiveLimits::kRatioFrom &&
+             expanded_ / limits_.max_ratio > std::max<std::uint64_t>(disk_, 1)) {
+    exceed("the archive expands more than --archive-max-ratio (" +
+           std::to_string(limits_.max_ratio) + ") times the bytes read");
+  }
+  return !exceeded();
+}
+
+int ErrnoOf(struct archive* reader) {
+  const int error = archive_errno(reader);
+  return error > 0 ? error : EIO;
+}
+
+std::string MessageOf(struct archive* reader) {
+  if (const char* message = archive_error_string(reader)) return message;
+  const char* format = archive_format_name(reader);
+  return format != nullptr ? std::string("damaged ") + format + " data" : "damaged archive";
+}
+
+ContentStream::ContentStream(Budget& budget, const MemberPath& where, bool expands)
+    : budget_(budget), where_(where), expands_(expands) {}
+
+std::ptrdiff_t ContentStream::Next(const void** data) {
+  if (error_ != 0) return -1;
+  if (replay_at_ < kept_.size()) {
+    *data = kept_.data() + replay_at_;
+    const std::size_t size = kept_.size() - replay_at_;
+    replay_at_ = kept_.size();
+    position_ += static_cast<std::int64_t>(size);
+    return static_cast<std::ptrdiff_t>(size);
+  }
+  if (ended_) return 0;
+  if (keep_limit_ == 0 && kept_whole_) {
+    std::string().swap(kept_);
+    kept_whole_ = false;
+    replay_at_ = 0;
+  }
+  const std::ptrdiff_t size = Pull(data);
+  if (size <= 0) {
+    ended_ = size == 0;
+    return size;
+  }
+  Count(*data, static_cast<std::size_t>(size));
+  if (error_ != 0) return -1;
+  if (kept_whole_) {
+    if (kept_.size() + static_cast<std::size_t>(size) <= keep_limit_) {
+      kept_.append(static_cast<const char*>(*data), static_cast<std::size_t>(size));
+      replay_at_ = kept_.size();
+    } else {
+      std::string().swap(kept_);
+      kept_whole_ = false;
+      replay_at_ = 0;
+    }
+  }
+  position_ += size;
+  return size;
+}
+
+void ContentStream::Count(const void* data, std::size_t size) {
+  const std::int64_t end = position_ + static_cast<std::int64_t>(size);
+  if (end <= counted_) return;
+  const auto from = static_cast<std::size_t>(std::max<std::int64_t>(counted_ - position_, 0));
+  counted_ = end;
+  if (digest_ != nullptr && !out_of_order_) {
+    digest_->Add({static_cast<const std::uint8_t*>(data) + from, size - from});
+  }
+  if (expands_ && !budget_.Expand(size - from, where_)) Fail(EFBIG, budget_.message(), true);
+}
+
+std::ptrdiff_t ContentStream::Read(std::span<std::uint8_t> room) {
+  if (left_ == 0) {
+    const void* data = nullptr;
+    const std::ptrdiff_t size = Next(&data);
+    if (size <= 0) return size < 0 ? -error_ : 0;
+    at_ = static_cast<const std::uint8_t*>(data);
+    left_ = static_cast<std::size_t>(size);
+  }
+  const std::size_t take = std::min(room.size(), left_);
+  std::memcpy(room.data(), at_, take);
+  at_ += take;
+  left_ -= take;
+  return static_cast<std::ptrdiff_t>(take);
+}
+
+std::span<const std::uint8_t> ContentStream::Head(std::size_t want) {
+  assert(keep_limit_ >= want && "the head is looked at before keeping stops");
+  if (!Rewind()) return {};
+  while (kept_whole_ && kept_.size() < want && !ended_) {
+    const void* data = nullptr;
+    const std::ptrdiff_t size = Next(&data);
+    if (size < 0) return {};
+    if (size == 0) break;
+  }
+  if (!Rewind() || !kept_whole_) return {};
+  return {reinterpret_cast<const std::uint8_t*>(kept_.data()), std::min(want, kept_.size())};
+}
+
+bool ContentStream::Rewind() {
+  if (error_ != 0) return false;
+  left_ = 0;
+  if (kept_whole_ && position_ <= static_cast<std::int64_t>(kept_.size())) {
+    replay_at_ = 0;
+    position_ = 0;
+    return true;
+  }
+  if (!Restart()) return false;
+  kept_.clear();
+  kept_whole_ = true;
+  replay_at_ = 0;
+  position_ = 0;
+  ended_ = false;
+  return true;
+}
+
+bool ContentStream::KeepWhole(std::size_t limit) {
+  keep_limit_ = std::max(keep_limit_, limit);
+  if (!Rewind()) return false;
+  const void* data = nullptr;
+  std::ptrdiff_t size;
+  while ((size = Next(&data)) > 0) {
+  }
+  return size == 0 && kept_whole_ && Rewind();
+}
+
+std::span<const std::uint8_t> ContentStream::kept() const {
+  return {reinterpret_cast<const std::uint8_t*>(kept_.data()), kept_.size()};
+}
+
+void ContentStream::DigestInto(std::shared_ptr<std::string> slot,
+                               std::unique_ptr<ContentDigest> digest) {
+  digest_slot_ = std::move(slot);
+  digest_ = std::move(digest);
+  // The bytes a look at the content has read already are still kept.
+  if (!kept_whole_ || kept_.size() < static_cast<std::size_t>(counted_)) {
+    out_of_order_ = counted_ > 0;
+    return;
+  }
+  digest_->Add(kept().first(static_cast<std::size_t>(counted_)));
+}
+
+void ContentStream::Finish() {
+  if (digest_ == nullptr || error_ != 0) return;
+  if (!out_of_order_) {
+    const void* data = nullptr;
+    std::ptrdiff_t size;
+    while ((size = Next(&data)) > 0) {
+    }
+    if (size < 0) return;
+  } else if (!DigestAgain(*digest_)) {
+    return;
+  }
+  *digest_slot_ = digest_->Finish();
+}
+
+std::int64_t ContentStream::Seek(std::int64_t, int) {
+  return -1;
+}
+
+void ContentStream::Fail(int error, std::string message, bool fatal) {
+  error_ = error;
+  message_ = std::move(message);
+  fatal_ = fatal;
+}
+
+void ContentStream::Moved(std::int64_t position) {
+  std::string().swap(kept_);
+  kept_whole_ = false;
+  replay_at_ = 0;
+  left_ = 0;
+  ended_ = false;
+  out_of_order_ = true;
+  position_ = position;
+}
+
+FileStream::FileStream(int fd, Budget& budget, const MemberPath& where)
+    : ContentStream(budget, where, /*expands=*/false), fd_(fd) {}
+
+bool FileStream::seekable() const {
+  // Asked only of files that may be archives, so that a plain file costs no more system calls.
+  if (!probed_) {
+    probed_ = true;
+    struct stat status {};
+    const off_t at =
+        fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) ? lseek(fd_, 0, SEEK_CUR) : -1;
+    seekable_ = at >= 0;
+    start_ = seekable_ ? at - read_ : 0;
+  }
+  return seekable_;
+}
+
+std::ptrdiff_t FileStream::Pull(const void** data) {
+  ssize_t got;
+  do {
+    got = read(fd_, block_.get(), kBlock);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) {
+    Fail(errno, std::strerror(errno), /*fatal=*/true);
+    return -1;
+  }
+  read_ += got;
+  budget_.ReadFromDisk(static_cast<std::size_t>(got));
+  *data = block_.get();
+  return got;
+}
+
+bool FileStream::Restart() {
+  if (!seekable() || lseek(fd_, start_, SEEK_SET) != start_) return false;
+  read_ = 0;
+  return true;
+}
+
+std::int64_t FileStream::Seek(std::int64_t offset, int whence) {
+  if (!seekable()) return -1;
+  const off_t base = whence == SEEK_SET ? start_ : whence == SEEK_CUR ? start_ + position() : 0;
+  const off_t to = lseek(fd_, base + offset, whence == SEEK_END ? SEEK_END : SEEK_SET);
+  if (to < start_) return -1;
+  read_ = to - start_;
+  Moved(to - start_);
+  return to - start_;
+}
+
+bool FileStream::DigestAgain(ContentDigest& digest) {
+  if (!seekable()) return false;
+  for (off_t at = start_;;) {
+    const ssize_t got = pread(fd_, block_.get(), kBlock, at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    digest.Add({block_.get(), static_cast<std::size_t>(got)});
+    at += got;
+  }
+}
+
+std::ptrdiff_t MemberStream::Pull(const void** data) {
+  if (empty_) return 0;
+  if (hole_ == 0 && pending_ == nullptr) ReadBlock();
+  if (failed()) return -1;
+  std::ptrdiff_t size = 0;
+  if (hole_ > 0) {
+    size = static_cast<std::ptrdiff_t>(std::min<std::int64_t>(hole_, sizeof kZeros));
+    *data = kZeros;
+    hole_ -= size;
+  } else if (pending_ != nullptr) {
+    *data = pending_;
+    size = static_cast<std::ptrdiff_t>(pending_size_);
+    pending_ = nullptr;
+  }
+  position_ += size;
+  return size;
+}
+
+void MemberStream::ReadBlock() {
+  const void* block = nullptr;
+  std::size_t size = 0;
+  la_int64_t offset = 0;
+  const int status = archive_read_data_block(reader_, &block, &size, &offset);
+  if (status == ARCHIVE_EOF) return;
+  // A warning here is a member whose data did not check out (a bad CRC); the archive goes on.
+  if (status <= ARCHIVE_WARN) {
+    return Fail(ErrnoOf(reader_), MessageOf(reader_), status == ARCHIVE_FATAL);
+  }
+  hole_ = std::max<std::int64_t>(offset - position_, 0);
+  pending_ = size > 0 ? block : kZeros;  // an empty block is no end
+  pending_size_ = size;
+}
