@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <optional>
 
 #include "archive/archive_signatures.h"
@@ -78,16 +79,23 @@ int (*FilterSupport(int filter))(struct archive*) {
   }
 }
 
-// A reader of one kind of filter, whose output is read as raw data; or (filter 0) of every
-// archive format. The filter is offered to libarchive's bidding rather than imposed, which some
-// filters do not survive.
-Reader NewReader(int filter) {
+// A reader of one filter, whose output is read as raw data; or (filter 0) of every archive format.
+// libarchive's bidding checks that the bytes are such a stream, but stacks a second one of the same
+// kind found inside; `impose` reads just one layer, once bidding has shown that the bytes are one.
+Reader NewReader(int filter, bool impose = false) {
   Reader reader(archive_read_new());
   if (reader == nullptr) return reader;
   struct archive* a = reader.get();
   if (filter != 0) {
-    FilterSupport(filter)(a);
+    if (impose) {
+      archive_read_append_filter(a, filter);
+    } else {
+      FilterSupport(filter)(a);
+    }
+    // Raw takes any bytes but none; "empty" takes none, so a stream that decompresses to nothing
+    // is told from one that does not decompress.
     archive_read_support_format_raw(a);
+    archive_read_support_format_empty(a);
     return reader;
   }
   for (const auto support : {archive_read_support_format_tar, archive_read_support_format_cpio,
@@ -96,11 +104,6 @@ Reader NewReader(int filter) {
     support(a);
   }
   return reader;
-}
-
-bool NoFormatFound(struct archive* reader) {
-  const char* message = archive_error_string(reader);
-  return message != nullptr && std::strcmp(message, "Unrecognized archive format") == 0;
 }
 
 // What a compressed stream that does not decompress is called in an error.
@@ -118,12 +121,14 @@ std::string DamagedStream(int filter) {
       return "damaged zstd data";
     case ARCHIVE_FILTER_LZ4:
       return "damaged lz4 data";
+    case ARCHIVE_FILTER_LZIP:
+      return "damaged lzip data";
+    case ARCHIVE_FILTER_UU:
+      return "damaged uuencoded data";
     case ARCHIVE_FILTER_COMPRESS:
       return "damaged compress (.Z) data";
-    case ARCHIVE_FILTER_RPM:
-      return "damaged RPM package";
     default:
-      return "damaged compressed data";
+      return "damaged RPM package";
   }
 }
 
@@ -137,6 +142,17 @@ int Open(struct archive* reader, ContentStream& stream, std::span<const std::uin
     archive_read_set_skip_callback(reader, SkipStream);
   }
   return archive_read_open1(reader);
+}
+
+// A compressed stream, read from its first byte by a reader that checks its header, holds nothing.
+bool DecompressesToNothing(ContentStream& stream, int filter) {
+  if (!stream.Rewind()) return false;
+  const Reader check = NewReader(filter);
+  if (check == nullptr) return false;
+  struct archive_entry* entry = nullptr;
+  return Open(check.get(), stream, {}) == ARCHIVE_OK &&
+         archive_read_next_header(check.get(), &entry) == ARCHIVE_EOF &&
+         archive_filter_count(check.get()) >= 2;
 }
 
 // Members of zip and 7-Zip archives are decompressed; those of the others are slices of it.
@@ -198,6 +214,15 @@ class Outbox {
   }
   void Drop() { held_.pop_back(); }
 
+  // What the innermost hold has so far, to be told again for another name of the same content.
+  struct Told {
+    std::vector<std::pair<MemberPath, Digests>> contents;  // scanned, with their records below
+    std::vector<std::pair<std::size_t, zeblix::Record>> records;  // the content each lies in
+  };
+  Told Copy() const;
+  // Tells it again with the name at `depth` of every member path replaced by `name`.
+  void TellAgain(const Told& told, std::size_t depth, const std::string& name);
+
   // How many events have been told, held ones too.
   std::uint64_t told() const { return told_; }
 
@@ -228,6 +253,49 @@ class Outbox {
   std::vector<std::vector<Event>> held_;
   std::uint64_t told_ = 0;
 };
+
+// What each member of an archive gave, by name, for the hard links that name it later; as many as
+// memory may hold for a file.
+using Contents = std::map<std::string, Outbox::Told>;
+constexpr std::size_t kMostRemembered = 100000;
+
+// A hard link to a member read before: that member's content, under the link's name.
+const Contents::value_type* HardLinked(struct archive_entry* entry, const Contents& contents) {
+  const char* target = archive_entry_hardlink(entry);
+  if (target == nullptr || archive_entry_size(entry) != 0) return nullptr;
+  const auto found = contents.find(target);
+  return found == contents.end() ? nullptr : &*found;
+}
+
+Outbox::Told Outbox::Copy() const {
+  Told told;
+  std::vector<std::pair<std::size_t, zeblix::Record>> pending;
+  for (const Event& event : held_.back()) {
+    if (event.kind == Event::kRecord) {
+      pending.emplace_back(0, event.record);
+    } else if (event.kind == Event::kScanned) {
+      for (auto& [content, record] : pending) content = told.contents.size();
+      told.records.insert(told.records.end(), pending.begin(), pending.end());
+      pending.clear();
+      told.contents.emplace_back(event.member, event.digests);
+    }
+  }
+  return told;
+}
+
+void Outbox::TellAgain(const Told& told, std::size_t depth, const std::string& name) {
+  std::size_t next_record = 0;
+  for (std::size_t content = 0; content < told.contents.size(); ++content) {
+    MemberPath member = told.contents[content].first;
+    member[depth] = name;
+    const Digests& digests = told.contents[content].second;
+    for (; next_record < told.records.size() && told.records[next_record].first == content;
+         ++next_record) {
+      Record(member, digests, told.records[next_record].second);
+    }
+    Scanned(member, digests);
+  }
+}
 
 // The scan of one file on disk and the archives inside it.
 class PackedScan {
@@ -341,15 +409,18 @@ void PackedScan::ScanCompressed(ContentStream& stream, Packing packing, bool dec
     return Report(ELOOP,
                   "compressed more than " + std::to_string(kMostFiltersInARow) + " times over");
   }
-  Reader reader = NewReader(packing.filter);
+  // Compress cannot be imposed (libarchive 3.6 crashes); such a stream inside one is rare.
+  const bool impose = packing.filter != ARCHIVE_FILTER_COMPRESS;
+  Reader reader = NewReader(packing.filter, impose);
   if (reader == nullptr) return Report(ENOMEM, std::strerror(ENOMEM));
   struct archive_entry* entry = nullptr;
   int status = Open(reader.get(), stream, {});
-  const bool filtered = archive_filter_count(reader.get()) >= 2;  // beside the reader's own
-  // The raw format takes any bytes but none: a filter that took the bytes and gave none.
-  if (status < ARCHIVE_WARN && filtered && NoFormatFound(reader.get())) status = ARCHIVE_EOF;
   if (status == ARCHIVE_OK) status = archive_read_next_header(reader.get(), &entry);
-  if (!filtered) status = ARCHIVE_FATAL;
+  // An imposed filter that gives nothing may have been none: libarchive's bidding tells.
+  if (status == ARCHIVE_EOF && impose && !DecompressesToNothing(stream, packing.filter)) {
+    status = ARCHIVE_FATAL;
+  }
+  if (archive_filter_count(reader.get()) < 2) status = ARCHIVE_FATAL;  // beside its own: none
   MemberStream decompressed_bytes(reader.get(), budget_, where_, /*expands=*/true);
   if (status == ARCHIVE_EOF) decompressed_bytes.EndsAtOnce();  // it decompresses to nothing
   if (status >= ARCHIVE_WARN) decompressed_bytes.Head(kHeadBytes);
@@ -411,6 +482,7 @@ bool PackedScan::ReadMembers(struct archive* reader, ContentStream& stream, int 
     outbox_.Release();
   };
   bool resynchronising = false;
+  Contents contents;
   struct archive_entry* entry = nullptr;
   while (!budget_.exceeded()) {
     const int status = archive_read_next_header(reader, &entry);
@@ -427,6 +499,11 @@ bool PackedScan::ReadMembers(struct archive* reader, ContentStream& stream, int 
       continue;
     }
     resynchronising = false;
+    if (const auto* seen = HardLinked(entry, contents)) {
+      show();
+      outbox_.TellAgain(seen->second, where_.size(), NameOf(entry));
+      continue;
+    }
     if (HoldsNoContent(reader, entry)) {
       show();
       continue;
@@ -439,8 +516,11 @@ bool PackedScan::ReadMembers(struct archive* reader, ContentStream& stream, int 
       continue;
     }
     bool fatal = false;
+    outbox_.Hold();
     const std::optional<Failure> member_failure =
         ScanMember(reader, NameOf(entry), archives, fatal);
+    if (contents.size() < kMostRemembered) contents.emplace(NameOf(entry), outbox_.Copy());
+    outbox_.Release();
     if (!member_failure) {
       show();
     } else if (failure.error == 0) {

@@ -19,7 +19,8 @@ inline void SetTrace(std::uint64_t logint) {
   svr_logcomponent = logint & ~std::uint64_t{3};
 }
 
-// A file in memory holding the input, for the entries that scan files; the caller closes it.
+// A file in memory holding the input, read from its first byte, for the entries that scan files;
+// the caller closes it.
 inline int MemoryFile(const std::uint8_t* data, std::size_t size) {
   const int fd = memfd_create("zeblix-fuzz", MFD_CLOEXEC);
   if (fd < 0) __builtin_trap();
@@ -28,5 +29,6 @@ inline int MemoryFile(const std::uint8_t* data, std::size_t size) {
     if (got <= 0) __builtin_trap();
     written += static_cast<std::size_t>(got);
   }
+  if (lseek(fd, 0, SEEK_SET) != 0) __builtin_trap();
   return fd;
 }

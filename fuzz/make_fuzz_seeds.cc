@@ -89,6 +89,16 @@ int main(int argc, char** argv) {
   odd_texts.push_back("path\xff\n\t\"x" + FullWidthBlock(odd, NativeOrder()));
   WriteFolder(root + "/inventory_line", odd_texts, false);
   WriteFolder(root + "/parser", ParserSeeds(), false);
+  // Packing: a format and a compression, then files split at "\n--\n": blocks, zeros before a
+  // block, a block cut short, nothing, and bytes that begin like a packed stream.
+  const std::string block = FullWidthBlock(BlockFields{}, NativeOrder());
+  const std::string files = block + "\n--\n" + std::string(512, '\0') + block + "\n--\n" +
+                            block.substr(0, 700) + "\n--\n\n--\n" + "\x1f\x8b\x08" + block +
+                            "\n--\nPK\x03\x04" + block + "\n--\n7z\xbc\xaf\x27\x1c" + block;
+  std::vector<std::string> packings;
+  for (char choice = 0; choice < 9; ++choice) packings.push_back({choice, choice, 0});
+  for (std::string& packing : packings) packing = packing.substr(0, 2) + files;
+  WriteFolder(root + "/packing", packings, false);
   WriteFolder(root + "/svrlog",
               {"0x102", "-1", "", "0x", "258", "0xffffffff", "  +0X1002zz",
                "99999999999999999999999", std::string(700, '7') + "%s%n"},

@@ -6,13 +6,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 cmake --workflow --preset fuzz >/dev/null
-for entry in parser file svrlog library inventory_line archive; do
+for entry in parser file svrlog library inventory_line archive packing; do
   corpus=build/fuzz/corpus/$entry crashes=build/fuzz/crashes/$entry
   mkdir -p "$corpus" "$crashes" "build/fuzz/fuzz/seeds/$entry"
   log=build/fuzz/$entry.log status=0
   # Archives need room for a few headers; their memory stays far below the default bound.
   max_len=8192 memory=2048
-  [ "$entry" = archive ] && max_len=65536 memory=512
+  case $entry in archive|packing) max_len=65536 memory=512 ;; esac
   made=(); [ -d "fuzz/corpus/$entry" ] && made=("fuzz/corpus/$entry")
   build/fuzz/fuzz/zeblix_fuzz_$entry -max_total_time="$seconds" -max_len=$max_len \
     -rss_limit_mb=$memory -close_fd_mask=3 -artifact_prefix="$crashes/" -print_final_stats=1 \
