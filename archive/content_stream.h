@@ -141,7 +141,7 @@ class FileStream final : public ContentStream {
   mutable bool probed_ = false;
   mutable bool seekable_ = false;
   mutable std::int64_t start_ = 0;  // where the file stood when it was handed over
-  std::unique_ptr<std::uint8_t[]> block_ = std::make_unique<std::uint8_t[]>(kBlock);
+  std::unique_ptr<std::uint8_t[]> block_ = std::make_unique_for_overwrite<std::uint8_t[]>(kBlock);
 };
 
 // The data of a reader's current entry, block by block, with the holes of a sparse member filled

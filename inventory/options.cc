@@ -16,7 +16,8 @@ archives and images (tar, cpio, zip, 7-Zip, ar and .deb, RPM, ISO 9660; plain or
 compressed) are read through their members, archives inside them too.
 
 Directories are walked to any depth; any other path is scanned whatever it is (a pipe
-or device is read to its end). With no PATH and no --files-from, the current directory.
+or device is read to its end; - is standard input). With no PATH and no --files-from,
+the current directory.
 Directories on the kernel's pseudo file systems (proc, sysfs, devtmpfs, cgroup, ...)
 are never entered.
 
@@ -44,11 +45,11 @@ are never entered.
   -0, --null            the paths of --files-from end with NUL, not newline
       --format=FORMAT   json (JSON Lines, the default), csv (RFC 4180, a header row)
                         or cyclonedx (one CycloneDX 1.6 JSON document, an SBOM)
-      --hash=sha256     the SHA-256 of every file (or member) scanned
+      --hash=sha256     the SHA-256 of every file and member as stored
       --empty           a line, or component, also for every file without a record
       --host=NAME       the host name written on every line (default: this machine's)
       --progress        show progress on standard error even when it is not a terminal
-  -q, --quiet           show no progress and no summary
+  -q, --quiet           show no progress, no summary and no errors on standard error
   -h, --help            show this help and exit
   -V, --version         show the version and exit
 
