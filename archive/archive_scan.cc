@@ -11,6 +11,7 @@
 #include <archive_entry.h>
 #include <unistd.h>
 
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -53,35 +54,40 @@ la_int64_t SkipStream(struct archive*, void* opaque, la_int64_t request) {
   return to < 0 ? 0 : to - from;
 }
 
-// The libarchive bidder of a filter.
-int (*FilterSupport(int filter))(struct archive*) {
-  switch (filter) {
-    case ARCHIVE_FILTER_GZIP:
-      return archive_read_support_filter_gzip;
-    case ARCHIVE_FILTER_BZIP2:
-      return archive_read_support_filter_bzip2;
-    case ARCHIVE_FILTER_XZ:
-      return archive_read_support_filter_xz;
-    case ARCHIVE_FILTER_LZMA:
-      return archive_read_support_filter_lzma;
-    case ARCHIVE_FILTER_ZSTD:
-      return archive_read_support_filter_zstd;
-    case ARCHIVE_FILTER_LZ4:
-      return archive_read_support_filter_lz4;
-    case ARCHIVE_FILTER_COMPRESS:
-      return archive_read_support_filter_compress;
-    case ARCHIVE_FILTER_LZIP:
-      return archive_read_support_filter_lzip;
-    case ARCHIVE_FILTER_UU:
-      return archive_read_support_filter_uu;
-    default:
-      return archive_read_support_filter_rpm;
+// What the readers know of each compression: libarchive's bidder for it, and its name in an
+// error when it does not decompress.
+struct Filter {
+  int code;
+  int (*support)(struct archive*);
+  const char* damaged;
+};
+
+// clang-format off
+constexpr Filter kFilters[] = {
+    {ARCHIVE_FILTER_GZIP,     archive_read_support_filter_gzip,     "damaged gzip data"},
+    {ARCHIVE_FILTER_BZIP2,    archive_read_support_filter_bzip2,    "damaged bzip2 data"},
+    {ARCHIVE_FILTER_XZ,       archive_read_support_filter_xz,       "damaged xz data"},
+    {ARCHIVE_FILTER_LZMA,     archive_read_support_filter_lzma,     "damaged lzma data"},
+    {ARCHIVE_FILTER_ZSTD,     archive_read_support_filter_zstd,     "damaged zstd data"},
+    {ARCHIVE_FILTER_LZ4,      archive_read_support_filter_lz4,      "damaged lz4 data"},
+    {ARCHIVE_FILTER_LZIP,     archive_read_support_filter_lzip,     "damaged lzip data"},
+    {ARCHIVE_FILTER_UU,       archive_read_support_filter_uu,       "damaged uuencoded data"},
+    {ARCHIVE_FILTER_COMPRESS, archive_read_support_filter_compress, "damaged compress (.Z) data"},
+    {ARCHIVE_FILTER_RPM,      archive_read_support_filter_rpm,      "damaged RPM package"},
+};
+// clang-format on
+
+const Filter& FilterOf(int code) {
+  for (const Filter& filter : kFilters) {
+    if (filter.code == code) return filter;
   }
+  assert(false && "every filter the signatures name is in the table");
+  return kFilters[0];
 }
 
 // A reader of one filter, whose output is read as raw data; or (filter 0) of every archive format.
-// libarchive's bidding checks that the bytes are such a stream, but stacks a second one of the same
-// kind found inside; `impose` reads just one layer, once bidding has shown that the bytes are one.
+// An imposed filter reads just one layer, where bidding would stack a second stream of the same
+// kind found inside; but only bidding checks that the bytes are such a stream at all.
 Reader NewReader(int filter, bool impose = false) {
   Reader reader(archive_read_new());
   if (reader == nullptr) return reader;
@@ -90,7 +96,7 @@ Reader NewReader(int filter, bool impose = false) {
     if (impose) {
       archive_read_append_filter(a, filter);
     } else {
-      FilterSupport(filter)(a);
+      FilterOf(filter).support(a);
     }
     // Raw takes any bytes but none; "empty" takes none, so a stream that decompresses to nothing
     // is told from one that does not decompress.
@@ -104,32 +110,6 @@ Reader NewReader(int filter, bool impose = false) {
     support(a);
   }
   return reader;
-}
-
-// What a compressed stream that does not decompress is called in an error.
-std::string DamagedStream(int filter) {
-  switch (filter) {
-    case ARCHIVE_FILTER_GZIP:
-      return "damaged gzip data";
-    case ARCHIVE_FILTER_BZIP2:
-      return "damaged bzip2 data";
-    case ARCHIVE_FILTER_XZ:
-      return "damaged xz data";
-    case ARCHIVE_FILTER_LZMA:
-      return "damaged lzma data";
-    case ARCHIVE_FILTER_ZSTD:
-      return "damaged zstd data";
-    case ARCHIVE_FILTER_LZ4:
-      return "damaged lz4 data";
-    case ARCHIVE_FILTER_LZIP:
-      return "damaged lzip data";
-    case ARCHIVE_FILTER_UU:
-      return "damaged uuencoded data";
-    case ARCHIVE_FILTER_COMPRESS:
-      return "damaged compress (.Z) data";
-    default:
-      return "damaged RPM package";
-  }
 }
 
 // Opens `reader` on the stream, or on its bytes kept whole in memory.
@@ -214,19 +194,6 @@ class Outbox {
   }
   void Drop() { held_.pop_back(); }
 
-  // What the innermost hold has so far, to be told again for another name of the same content.
-  struct Told {
-    std::vector<std::pair<MemberPath, Digests>> contents;  // scanned, with their records below
-    std::vector<std::pair<std::size_t, zeblix::Record>> records;  // the content each lies in
-  };
-  Told Copy() const;
-  // Tells it again with the name at `depth` of every member path replaced by `name`.
-  void TellAgain(const Told& told, std::size_t depth, const std::string& name);
-
-  // How many events have been told, held ones too.
-  std::uint64_t told() const { return told_; }
-
- private:
   struct Event {
     enum Kind { kRecord, kError, kScanned } kind;
     MemberPath member;
@@ -235,7 +202,26 @@ class Outbox {
     int error;
     std::string message;
   };
+  // The records and contents the innermost hold has so far, to be told again for another name
+  // of the same content: with the name at `depth` of their member paths replaced by `name`.
+  std::vector<Event> Contents() const {
+    std::vector<Event> events;
+    for (const Event& event : held_.back()) {
+      if (event.kind != Event::kError) events.push_back(event);
+    }
+    return events;
+  }
+  void TellAgain(std::vector<Event> events, std::size_t depth, const std::string& name) {
+    for (Event& event : events) {
+      event.member[depth] = name;
+      Send(std::move(event));
+    }
+  }
 
+  // How many events have been told, held ones too.
+  std::uint64_t told() const { return told_; }
+
+ private:
   void Send(Event&& event) {
     ++told_;
     if (!held_.empty()) return held_.back().push_back(std::move(event));
@@ -256,7 +242,7 @@ class Outbox {
 
 // What each member of an archive gave, by name, for the hard links that name it later; as many as
 // memory may hold for a file.
-using Contents = std::map<std::string, Outbox::Told>;
+using Contents = std::map<std::string, std::vector<Outbox::Event>>;
 constexpr std::size_t kMostRemembered = 100000;
 
 // A hard link to a member read before: that member's content, under the link's name.
@@ -265,36 +251,6 @@ const Contents::value_type* HardLinked(struct archive_entry* entry, const Conten
   if (target == nullptr || archive_entry_size(entry) != 0) return nullptr;
   const auto found = contents.find(target);
   return found == contents.end() ? nullptr : &*found;
-}
-
-Outbox::Told Outbox::Copy() const {
-  Told told;
-  std::vector<std::pair<std::size_t, zeblix::Record>> pending;
-  for (const Event& event : held_.back()) {
-    if (event.kind == Event::kRecord) {
-      pending.emplace_back(0, event.record);
-    } else if (event.kind == Event::kScanned) {
-      for (auto& [content, record] : pending) content = told.contents.size();
-      told.records.insert(told.records.end(), pending.begin(), pending.end());
-      pending.clear();
-      told.contents.emplace_back(event.member, event.digests);
-    }
-  }
-  return told;
-}
-
-void Outbox::TellAgain(const Told& told, std::size_t depth, const std::string& name) {
-  std::size_t next_record = 0;
-  for (std::size_t content = 0; content < told.contents.size(); ++content) {
-    MemberPath member = told.contents[content].first;
-    member[depth] = name;
-    const Digests& digests = told.contents[content].second;
-    for (; next_record < told.records.size() && told.records[next_record].first == content;
-         ++next_record) {
-      Record(member, digests, told.records[next_record].second);
-    }
-    Scanned(member, digests);
-  }
 }
 
 // The scan of one file on disk and the archives inside it.
@@ -427,7 +383,7 @@ void PackedScan::ScanCompressed(ContentStream& stream, Packing packing, bool dec
   if (status < ARCHIVE_WARN || decompressed_bytes.failed()) {
     const Failure failure = decompressed_bytes.failed()
                                 ? Failure{decompressed_bytes.error(), decompressed_bytes.message()}
-                                : Failure{ErrnoOf(reader.get()), DamagedStream(packing.filter)};
+                                : Failure{ErrnoOf(reader.get()), FilterOf(packing.filter).damaged};
     reader.reset();
     return FallBack(stream, packing, decompressed, failure);
   }
@@ -519,7 +475,7 @@ bool PackedScan::ReadMembers(struct archive* reader, ContentStream& stream, int 
     outbox_.Hold();
     const std::optional<Failure> member_failure =
         ScanMember(reader, NameOf(entry), archives, fatal);
-    if (contents.size() < kMostRemembered) contents.emplace(NameOf(entry), outbox_.Copy());
+    if (contents.size() < kMostRemembered) contents.emplace(NameOf(entry), outbox_.Contents());
     outbox_.Release();
     if (!member_failure) {
       show();

@@ -32,54 +32,36 @@ std::string_view BaseName(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-// SHA-256 with OpenSSL's libcrypto, restarted for every content.
-class Sha256 {
+// SHA-256 with OpenSSL's libcrypto, one for each content. Made where no C code (libarchive) lies
+// between it and the item's scan, so that running out of memory can be thrown.
+class Sha256 final : public ContentDigest {
  public:
-  void Add(std::span<const std::uint8_t> bytes) {
-    Start();
+  Sha256() : context_(EVP_MD_CTX_new()) {
+    if (context_ == nullptr || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) {
+      throw std::bad_alloc();
+    }
+  }
+
+  void Add(std::span<const std::uint8_t> bytes) override {
     EVP_DigestUpdate(context_.get(), bytes.data(), bytes.size());
   }
 
-  // The digest of everything added since the last one, in lower-case hex.
-  std::string Finish() {
-    Start();
+  // The digest, in lower-case hex.
+  std::string Finish() override {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     EVP_DigestFinal_ex(context_.get(), digest, &size);
-    started_ = false;
     static constexpr char kHex[] = "0123456789abcdef";
     std::string hex;
     for (unsigned int i = 0; i < size; ++i) (hex += kHex[digest[i] >> 4]) += kHex[digest[i] & 15];
     return hex;
   }
 
-  void Drop() { started_ = false; }
-
  private:
-  void Start() {
-    if (started_) return;
-    if (context_ == nullptr) context_.reset(EVP_MD_CTX_new());
-    if (context_ == nullptr || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) {
-      throw std::bad_alloc();
-    }
-    started_ = true;
-  }
-
   struct Free {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
   };
   std::unique_ptr<EVP_MD_CTX, Free> context_;
-  bool started_ = false;
-};
-
-// SHA-256 as the archive scan asks for it, one for each content.
-class ContentSha256 final : public ContentDigest {
- public:
-  void Add(std::span<const std::uint8_t> bytes) override { sha256_.Add(bytes); }
-  std::string Finish() override { return sha256_.Finish(); }
-
- private:
-  Sha256 sha256_;
 };
 
 class ItemScan {
@@ -174,7 +156,7 @@ ScannedItem ItemScan::Run(bool probe_wait) {
         records_in_content_ = 0;
       },
       nullptr};
-  if (settings_.hash) events.new_digest = [] { return std::make_unique<ContentSha256>(); };
+  if (settings_.hash) events.new_digest = [] { return std::make_unique<Sha256>(); };
   if (settings_.archives) {
     ScanPacked(fd, BaseName(path_), settings_.archive_limits, events);
   } else {
