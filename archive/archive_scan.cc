@@ -294,6 +294,9 @@ class PackedScan {
   void FallBack(ContentStream& stream, Packing packing, bool decompressed, const Failure& failure);
   void ScanAsItLies(ContentStream& stream, bool decompressed, const Failure* failure = nullptr);
   void ScanPlain(ContentStream& stream);
+  // Scans a file as it lies, its first bytes read straight into the scan's window, unless they
+  // look packed: then false, with them kept to be read again.
+  bool ScanUnlessPacked(ContentStream& file);
   // Tells an error of the content being scanned.
   void Report(int error, const std::string& message) {
     if (!budget_.exceeded()) outbox_.Error(where_, error, message);
@@ -336,11 +339,17 @@ void PackedScan::Run(int fd, bool as_it_lies) {
   }
   if (as_it_lies) {
     ScanAsItLies(file, /*decompressed=*/false);
-  } else {
+  } else if (!ScanUnlessPacked(file)) {
     ScanContent(file, /*decompressed=*/false, 0, 0);
   }
   file.Finish();
   if (budget_.exceeded()) events_.on_error(budget_.where(), EFBIG, budget_.message());
+}
+
+// What the first bytes of a content say.
+Packing PackingOfHead(std::span<const std::uint8_t> head) {
+  return PackingOf(head,
+                   head.size() > kIsoSignatureAt ? head.subspan(kIsoSignatureAt) : head.first(0));
 }
 
 void PackedScan::ScanContent(ContentStream& stream, bool decompressed, int archives, int filters) {
@@ -349,8 +358,7 @@ void PackedScan::ScanContent(ContentStream& stream, bool decompressed, int archi
     const Named named(*this, stream, NameIf(decompressed));
     return Report(stream.error(), stream.message());
   }
-  const Packing packing = PackingOf(
-      head, head.size() > kIsoSignatureAt ? head.subspan(kIsoSignatureAt) : head.first(0));
+  const Packing packing = PackingOfHead(head);
   if (packing.signature == Signature::kNone) return ScanAsItLies(stream, decompressed);
   if (packing.filter != 0) {
     return ScanCompressed(stream, packing, decompressed, archives, filters);
@@ -534,6 +542,33 @@ void PackedScan::ScanPlain(ContentStream& stream) {
   } else {
     outbox_.Scanned(where_, digests_);
   }
+}
+
+bool PackedScan::ScanUnlessPacked(ContentStream& file) {
+  bool first = true;
+  bool packed = false;
+  const std::error_code error = zeblix::ScanStream(
+      [&](std::span<std::uint8_t> room) -> std::ptrdiff_t {
+        if (!first) return file.Read(room);
+        first = false;
+        const std::ptrdiff_t size = file.ReadHead(room, kHeadBytes);
+        if (size < 0) return size;
+        const auto head = room.first(static_cast<std::size_t>(size));
+        const bool seen = head.size() >= kHeadBytes || file.ended();
+        if (seen && PackingOfHead(head).signature == Signature::kNone) return size;
+        // Nothing was scanned yet: the bytes go the archives' way instead.
+        file.KeepRead(head);
+        packed = true;
+        return -ECANCELED;
+      },
+      [&](const zeblix::Record& record) { outbox_.Record(where_, digests_, record); });
+  if (packed) return false;
+  if (error) {
+    Report(error.value(), file.failed() ? file.message() : error.message());
+  } else {
+    outbox_.Scanned(where_, digests_);
+  }
+  return true;
 }
 
 }  // namespace

@@ -78,6 +78,7 @@ bool TarHeader(std::span<const std::uint8_t> head) {
       break;
     }
   }
+  if (!digits) return false;
   long unsigned_sum = 0, signed_sum = 0;
   for (std::size_t i = 0; i < kHeader; ++i) {
     const bool in_field = i >= kSumAt && i < kSumAt + kSumSize;
@@ -85,7 +86,7 @@ bool TarHeader(std::span<const std::uint8_t> head) {
     unsigned_sum += byte;
     signed_sum += static_cast<std::int8_t>(byte);
   }
-  return digits && (stored == unsigned_sum || stored == signed_sum);
+  return stored == unsigned_sum || stored == signed_sum;
 }
 
 // The header of a raw LZMA stream: properties below 225, a dictionary of 2^n or 3 * 2^n bytes,

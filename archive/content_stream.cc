@@ -12,6 +12,7 @@
 
 namespace {
 
+constexpr std::size_t kLeastRead = 4096;
 constexpr std::uint8_t kZeros[64 * 1024] = {};
 
 }  // namespace
@@ -48,9 +49,30 @@ std::string MessageOf(struct archive* reader) {
 ContentStream::ContentStream(Budget& budget, const MemberPath& where, bool expands)
     : budget_(budget), where_(where), expands_(expands) {}
 
+void KeptBytes::Append(const void* bytes, std::size_t size) {
+  std::memcpy(Room(size).data(), bytes, size);
+  Grow(size);
+}
+
+std::span<std::uint8_t> KeptBytes::Room(std::size_t wanted) {
+  if (capacity_ - size_ < wanted) {
+    const std::size_t capacity = std::max(size_ + wanted, 2 * capacity_);
+    auto data = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+    if (size_ > 0) std::memcpy(data.get(), data_.get(), size_);
+    data_ = std::move(data);
+    capacity_ = capacity;
+  }
+  return {data_.get() + size_, capacity_ - size_};
+}
+
+void KeptBytes::Release() {
+  data_.reset();
+  size_ = capacity_ = 0;
+}
+
 std::ptrdiff_t ContentStream::Next(const void** data) {
   if (error_ != 0) return -1;
-  if (replay_at_ < kept_.size()) {
+  if (replaying()) {
     *data = kept_.data() + replay_at_;
     const std::size_t size = kept_.size() - replay_at_;
     replay_at_ = kept_.size();
@@ -59,28 +81,45 @@ std::ptrdiff_t ContentStream::Next(const void** data) {
   }
   if (ended_) return 0;
   if (keep_limit_ == 0 && kept_whole_) {
-    std::string().swap(kept_);
+    kept_.Release();
     kept_whole_ = false;
     replay_at_ = 0;
   }
-  const std::ptrdiff_t size = Pull(data);
+  const std::ptrdiff_t size = PullAndKeep(data);
   if (size <= 0) {
     ended_ = size == 0;
     return size;
   }
   Count(*data, static_cast<std::size_t>(size));
   if (error_ != 0) return -1;
-  if (kept_whole_) {
-    if (kept_.size() + static_cast<std::size_t>(size) <= keep_limit_) {
-      kept_.append(static_cast<const char*>(*data), static_cast<std::size_t>(size));
-      replay_at_ = kept_.size();
-    } else {
-      std::string().swap(kept_);
-      kept_whole_ = false;
-      replay_at_ = 0;
-    }
-  }
   position_ += size;
+  return size;
+}
+
+std::ptrdiff_t ContentStream::PullAndKeep(const void** data) {
+  const std::size_t room_left = keeping() ? keep_limit_ - kept_.size() : 0;
+  if (reads_into() && room_left > 0) {
+    // A block at first; after it, what room is left, so that the read that finds the end of a
+    // small file does not move what was kept.
+    const std::span<std::uint8_t> room =
+        kept_.Room(std::min(kept_.size() == 0 ? kBlock : kLeastRead, room_left));
+    const std::ptrdiff_t size = PullInto(room.first(std::min(room.size(), room_left)));
+    if (size <= 0) return size;
+    *data = room.data();
+    kept_.Grow(static_cast<std::size_t>(size));
+    replay_at_ = kept_.size();
+    return size;
+  }
+  const std::ptrdiff_t size = Pull(data);
+  if (size <= 0 || !kept_whole_) return size;
+  if (static_cast<std::size_t>(size) <= room_left) {
+    kept_.Append(*data, static_cast<std::size_t>(size));
+    replay_at_ = kept_.size();
+  } else {
+    kept_.Release();
+    kept_whole_ = false;
+    replay_at_ = 0;
+  }
   return size;
 }
 
@@ -96,6 +135,22 @@ void ContentStream::Count(const void* data, std::size_t size) {
 }
 
 std::ptrdiff_t ContentStream::Read(std::span<std::uint8_t> room) {
+  // Once nothing is kept or left to hand over again, a file is read straight into the room.
+  if (left_ == 0 && reads_into() && !keeping() && !replaying() && !ended_ && error_ == 0) {
+    if (kept_whole_) {
+      kept_.Release();
+      kept_whole_ = false;
+      replay_at_ = 0;
+    }
+    const std::ptrdiff_t size = PullInto(room);
+    if (size <= 0) {
+      ended_ = size == 0;
+      return size < 0 ? -error_ : 0;
+    }
+    Count(room.data(), static_cast<std::size_t>(size));
+    position_ += size;
+    return error_ != 0 ? -error_ : size;
+  }
   if (left_ == 0) {
     const void* data = nullptr;
     const std::ptrdiff_t size = Next(&data);
@@ -120,7 +175,33 @@ std::span<const std::uint8_t> ContentStream::Head(std::size_t want) {
     if (size == 0) break;
   }
   if (!Rewind() || !kept_whole_) return {};
-  return {reinterpret_cast<const std::uint8_t*>(kept_.data()), std::min(want, kept_.size())};
+  return {kept_.data(), std::min(want, kept_.size())};
+}
+
+std::ptrdiff_t ContentStream::ReadHead(std::span<std::uint8_t> room, std::size_t want) {
+  assert(reads_into() && position_ == 0 && "a head is read from the first byte");
+  kept_.Release();
+  kept_whole_ = false;
+  keep_limit_ = 0;
+  std::size_t filled = 0;
+  while (filled < std::min(want, room.size()) && !ended_) {
+    const std::ptrdiff_t size = PullInto(room.subspan(filled));
+    if (size < 0) return -error_;
+    ended_ = size == 0;
+    Count(room.data() + filled, static_cast<std::size_t>(size));
+    position_ += size;
+    filled += static_cast<std::size_t>(size);
+  }
+  return static_cast<std::ptrdiff_t>(filled);
+}
+
+void ContentStream::KeepRead(std::span<const std::uint8_t> bytes) {
+  kept_.Clear();
+  kept_.Append(bytes.data(), bytes.size());
+  kept_whole_ = true;
+  keep_limit_ = kKeptForRewind;
+  replay_at_ = 0;
+  position_ = 0;
 }
 
 bool ContentStream::Rewind() {
@@ -132,7 +213,7 @@ bool ContentStream::Rewind() {
     return true;
   }
   if (!Restart()) return false;
-  kept_.clear();
+  kept_.Clear();
   kept_whole_ = true;
   replay_at_ = 0;
   position_ = 0;
@@ -151,7 +232,7 @@ bool ContentStream::KeepWhole(std::size_t limit) {
 }
 
 std::span<const std::uint8_t> ContentStream::kept() const {
-  return {reinterpret_cast<const std::uint8_t*>(kept_.data()), kept_.size()};
+  return {kept_.data(), kept_.size()};
 }
 
 void ContentStream::DigestInto(std::shared_ptr<std::string> slot,
@@ -191,7 +272,7 @@ void ContentStream::Fail(int error, std::string message, bool fatal) {
 }
 
 void ContentStream::Moved(std::int64_t position) {
-  std::string().swap(kept_);
+  kept_.Release();
   kept_whole_ = false;
   replay_at_ = 0;
   left_ = 0;
@@ -216,10 +297,10 @@ bool FileStream::seekable() const {
   return seekable_;
 }
 
-std::ptrdiff_t FileStream::Pull(const void** data) {
+std::ptrdiff_t FileStream::PullInto(std::span<std::uint8_t> room) {
   ssize_t got;
   do {
-    got = read(fd_, block_.get(), kBlock);
+    got = read(fd_, room.data(), room.size());
   } while (got < 0 && errno == EINTR);
   if (got < 0) {
     Fail(errno, std::strerror(errno), /*fatal=*/true);
@@ -227,8 +308,13 @@ std::ptrdiff_t FileStream::Pull(const void** data) {
   }
   read_ += got;
   budget_.ReadFromDisk(static_cast<std::size_t>(got));
-  *data = block_.get();
   return got;
+}
+
+std::ptrdiff_t FileStream::Pull(const void** data) {
+  if (block_ == nullptr) block_ = std::make_unique_for_overwrite<std::uint8_t[]>(kBlock);
+  *data = block_.get();
+  return PullInto({block_.get(), kBlock});
 }
 
 bool FileStream::Restart() {
@@ -249,6 +335,7 @@ std::int64_t FileStream::Seek(std::int64_t offset, int whence) {
 
 bool FileStream::DigestAgain(ContentDigest& digest) {
   if (!seekable()) return false;
+  if (block_ == nullptr) block_ = std::make_unique_for_overwrite<std::uint8_t[]>(kBlock);
   for (off_t at = start_;;) {
     const ssize_t got = pread(fd_, block_.get(), kBlock, at);
     if (got < 0 && errno == EINTR) continue;

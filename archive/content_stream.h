@@ -37,12 +37,32 @@ class Budget {
   std::string message_;
 };
 
+// Bytes kept from a content's first, in a buffer that is never cleared before use.
+class KeptBytes {
+ public:
+  std::size_t size() const { return size_; }
+  const std::uint8_t* data() const { return data_.get(); }
+  // Room for at least `wanted` more bytes, to be filled and then counted by Grow.
+  std::span<std::uint8_t> Room(std::size_t wanted);
+  void Grow(std::size_t filled) { size_ += filled; }
+  void Append(const void* bytes, std::size_t size);
+  void Clear() { size_ = 0; }
+  void Release();
+
+ private:
+  std::unique_ptr<std::uint8_t[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
 class ContentStream {
  public:
   // What a member's stream keeps to be read again; a stream kept whole in memory (a 7-Zip archive,
   // which is read from its end, inside a stream that cannot seek) may hold more.
   static constexpr std::size_t kKeptForRewind = std::size_t{8} << 20;
   static constexpr std::size_t kKeptWhole = std::size_t{64} << 20;
+  // What a file is read in at a time: a small file's whole content comes with its first read.
+  static constexpr std::size_t kBlock = 128 * 1024;
 
   // `expands`: its bytes come from decompression and count against `budget` at `where`.
   ContentStream(Budget& budget, const MemberPath& where, bool expands);
@@ -59,6 +79,13 @@ class ContentStream {
   // The first `want` bytes, or all there are, without consuming them: the next piece handed over
   // is the first again. Empty when reading failed.
   std::span<const std::uint8_t> Head(std::size_t want);
+
+  // For a source that reads into room, from its first byte: reads straight into `room` until it
+  // holds `want` bytes or the content ends, keeping nothing; the bytes read, or a negative errno.
+  std::ptrdiff_t ReadHead(std::span<std::uint8_t> room, std::size_t want);
+  // Keeps `bytes`, what ReadHead read, as the content's first bytes, to be handed over again.
+  void KeepRead(std::span<const std::uint8_t> bytes);
+  bool ended() const { return ended_; }
 
   // Goes back to the first byte; false when that is no longer possible.
   bool Rewind();
@@ -93,6 +120,11 @@ class ContentStream {
   virtual bool Restart() { return false; }
   // Gives every byte of the source to `digest` again, from the first; for a file read out of order.
   virtual bool DigestAgain(ContentDigest&) { return false; }
+  // A source that reads into the caller's room (a file) is read straight into the kept bytes
+  // and into the scan's window, without a copy of its own: the next bytes, 0 at the end, or -1
+  // after Fail.
+  virtual bool reads_into() const { return false; }
+  virtual std::ptrdiff_t PullInto(std::span<std::uint8_t>) { return -1; }
   void Fail(int error, std::string message, bool fatal);
   // Forgets the kept bytes, and where the source stands: it was sought.
   void Moved(std::int64_t position);
@@ -101,6 +133,10 @@ class ContentStream {
 
  private:
   void Count(const void* data, std::size_t size);
+  // Pulls the next piece; a source that reads into room is read into the kept bytes.
+  std::ptrdiff_t PullAndKeep(const void** data);
+  bool keeping() const { return kept_whole_ && keep_limit_ > 0; }
+  bool replaying() const { return replay_at_ < kept_.size(); }
 
   const MemberPath& where_;
   bool expands_;
@@ -108,7 +144,7 @@ class ContentStream {
   std::int64_t counted_ = 0;   // bytes digested and counted against the budget
   bool ended_ = false;
   bool out_of_order_ = false;  // sought: the digest is made by reading again
-  std::string kept_;           // from the first byte, while kept_whole_
+  KeptBytes kept_;             // from the first byte, while kept_whole_
   bool kept_whole_ = true;
   std::size_t keep_limit_ = kKeptForRewind;
   std::size_t replay_at_ = 0;  // the kept bytes before it have been handed over again
@@ -132,16 +168,17 @@ class FileStream final : public ContentStream {
 
  private:
   std::ptrdiff_t Pull(const void** data) override;
+  bool reads_into() const override { return true; }
+  std::ptrdiff_t PullInto(std::span<std::uint8_t> room) override;
   bool Restart() override;
   bool DigestAgain(ContentDigest& digest) override;
 
-  static constexpr std::size_t kBlock = 128 * 1024;
   int fd_;
   std::int64_t read_ = 0;  // bytes read since the start, where the descriptor stands
   mutable bool probed_ = false;
   mutable bool seekable_ = false;
-  mutable std::int64_t start_ = 0;  // where the file stood when it was handed over
-  std::unique_ptr<std::uint8_t[]> block_ = std::make_unique_for_overwrite<std::uint8_t[]>(kBlock);
+  mutable std::int64_t start_ = 0;         // where the file stood when it was handed over
+  std::unique_ptr<std::uint8_t[]> block_;  // for libarchive's reads, made when it first reads
 };
 
 // The data of a reader's current entry, block by block, with the holes of a sparse member filled

@@ -4,7 +4,8 @@
 # a .tar.gz and a .tar.zst, and a folder of eight .tar.gz of a slice each. It times the inventory
 # with one job on each archive against `tar -xOf` of the same archive (decompression is the floor),
 # the folder of archives with one job and with two, and `--hash sha256` over libs/ with one job and
-# with two against sha256sum, and prints the ratios and the inventory's peak memory.
+# with two against sha256sum, and the corpus's small/ with two jobs against --no-archives (what the
+# look for archives costs plain files), and prints the ratios and the inventory's peak memory.
 set -euo pipefail
 # shellcheck source=timing.sh
 . "$(dirname "$0")/timing.sh"
@@ -33,6 +34,8 @@ declare -A cmds=(
   [sha256sum]="sha256sum $(printf '%s ' "$corpus"/libs/*)"
   [hash-j1]="$inventory -q -j 1 --hash sha256 $corpus/libs"
   [hash-j2]="$inventory -q -j 2 --hash sha256 $corpus/libs"
+  [small-j2]="$inventory -q -j 2 $corpus/small"
+  [small-plain]="$inventory -q -j 2 --no-archives $corpus/small"
 )
 order=("${!cmds[@]}")
 tmp=$(mktemp -d)
@@ -54,4 +57,6 @@ printf 'eight .tar.gz: -j 1 %s s, -j 2 %s s: %sx as fast; peak %s KiB\n' "${med[
 printf 'libs --hash sha256: -j 1 %s s, -j 2 %s s, sha256sum %s s: -j 1 %sx, -j 2 %sx sha256sum\n' \
   "${med[hash-j1]}" "${med[hash-j2]}" "${med[sha256sum]}" \
   "$(ratio "${med[hash-j1]}" "${med[sha256sum]}")" "$(ratio "${med[hash-j2]}" "${med[sha256sum]}")"
-echo "summary: --hash -j 1 $(ratio "${med[hash-j1]}" "${med[sha256sum]}")x sha256sum; tar.gz $(ratio "${med[inv-gz]}" "${med[tar-gz]}")x tar -xzO, tar.zst $(ratio "${med[inv-zst]}" "${med[tar-zst]}")x tar --zstd -xO, -j 2 $(ratio "${med[many-j1]}" "${med[many-j2]}")x -j 1; $rounds rounds"
+printf 'small files -j 2: %s s, --no-archives %s s: %sx\n' "${med[small-j2]}" \
+  "${med[small-plain]}" "$(ratio "${med[small-j2]}" "${med[small-plain]}")"
+echo "summary: small files $(ratio "${med[small-j2]}" "${med[small-plain]}")x --no-archives; --hash -j 1 $(ratio "${med[hash-j1]}" "${med[sha256sum]}")x sha256sum; tar.gz $(ratio "${med[inv-gz]}" "${med[tar-gz]}")x tar -xzO, tar.zst $(ratio "${med[inv-zst]}" "${med[tar-zst]}")x tar --zstd -xO, -j 2 $(ratio "${med[many-j1]}" "${med[many-j2]}")x -j 1; $rounds rounds"
