@@ -1,5 +1,6 @@
 # Installation layout and the Debian packages: zeblix (the tools), libzeblix6 (the shared
-# library) and libzeblix-dev (headers, static library, CMake and pkg-config files).
+# library), libzeblix-dev (headers, static library, CMake and pkg-config files) and, where the
+# Python module is built, python3-zeblix.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -52,7 +53,11 @@ install(FILES ${PROJECT_BINARY_DIR}/zeblix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR
         COMPONENT development)
 
 # Each package carries its copyright and changelog.
-foreach(pair tools:zeblix library:libzeblix${PROJECT_VERSION_MAJOR} development:libzeblix-dev)
+set(packages tools:zeblix library:libzeblix${PROJECT_VERSION_MAJOR} development:libzeblix-dev)
+if(TARGET zeblix_python)
+  list(APPEND packages python:python3-zeblix)
+endif()
+foreach(pair ${packages})
   string(REPLACE ":" ";" pair ${pair})
   list(GET pair 0 component)
   list(GET pair 1 package)
@@ -72,6 +77,9 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXE
     GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL tools library development)
+if(TARGET zeblix_python)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
@@ -102,4 +110,16 @@ set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "reads the version records compiled int
 Headers, static library, CMake package and pkg-config file for programs that
 read version records with libzeblix, and the header that lays out a version
 block in a product at compile time.")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-zeblix)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+# The module links libzeblix, built beside it: dpkg-shlibdeps finds it here and the package
+# depends on the library package of the same version.
+get_target_property(library_dir zeblix_scan_shared BINARY_DIR)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${library_dir})
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+    "libzeblix${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION}), python3 (>= 3.11)")
+set(CPACK_DEBIAN_PYTHON_DESCRIPTION "reads the version records compiled into product files - Python
+The module zeblix: scan_file, scan_bytes and scan_stream give the version
+records of a product file, as the zeblix utility reports them, as read-only
+Python objects, over the shared library libzeblix.")
 include(CPack)

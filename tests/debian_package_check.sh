@@ -2,12 +2,13 @@
 # debian_package_check.sh BUILD_DIR: builds the Debian packages of an optimised build, has lintian
 # check each (any error fails), installs all three with dpkg -i, runs both installed tools and
 # renders both manual pages, builds the C example against the installed -dev package with pkg-config and runs it, and
-# removes the packages again. Needs root, as dpkg does.
+# imports the Python module with Debian's Python, and removes the packages again. Needs root, as
+# dpkg does.
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
 build=$(cd "$1" && pwd) source=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
-packages=(zeblix libzeblix-dev libzeblix6)
+packages=(zeblix libzeblix-dev libzeblix6 python3-zeblix)
 cleanup() { dpkg -r "${packages[@]}" >/dev/null 2>&1 || true; rm -rf "$work"; }
 trap cleanup EXIT
 
@@ -30,4 +31,5 @@ done
 cc -std=c99 -pedantic -Wall -Werror "$source/examples/scan_api/report.c" \
   $(pkg-config --cflags --libs zeblix) -o "$work/report"
 [ "$(cd "$work" && ./report zeblix)" = "$expected" ]
+[ "$(cd "$work" && /usr/bin/python3 -c 'import zeblix; print(zeblix.scan_file("zeblix")[0].product_name)')" = zeblix ]
 echo "Debian packages: lintian without errors, installed, used and removed: $(cd "$build" && ls ./*.deb | xargs)"
