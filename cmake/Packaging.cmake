@@ -27,19 +27,25 @@ else()
 which was not built: install nlohmann-json3-dev, libsimdjson-dev, libarchive-dev and libssl-dev and configure again\")\n")
   set(CPACK_PRE_BUILD_SCRIPTS ${no_inventory})
 endif()
+zeblix_gzip(${PROJECT_SOURCE_DIR}/man/zeblix-block.1 ${PROJECT_BINARY_DIR}/zeblix-block.1.gz)
 zeblix_gzip(${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${PROJECT_BINARY_DIR}/changelog.gz)
 add_custom_target(zeblix_compressed_docs ALL
-                  DEPENDS ${manual_pages} ${PROJECT_BINARY_DIR}/changelog.gz)
+                  DEPENDS ${manual_pages} ${PROJECT_BINARY_DIR}/zeblix-block.1.gz
+                          ${PROJECT_BINARY_DIR}/changelog.gz)
+install(FILES ${PROJECT_BINARY_DIR}/zeblix-block.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+        COMPONENT development)
 
 install(TARGETS ${tools} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 install(FILES ${manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
 
 # The library and the files a program needs to build against it.
 set(config_dir ${CMAKE_INSTALL_DATADIR}/cmake/zeblix)
-install(TARGETS zeblix_version_block zeblix_scan_shared zeblix_scan_static EXPORT zeblixTargets
+install(TARGETS zeblix_version_block zeblix_scan_shared zeblix_scan_static zeblix-block
+        EXPORT zeblixTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
                 NAMELINK_COMPONENT development
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zeblix DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         COMPONENT development FILES_MATCHING PATTERN "*.h")
 install(EXPORT zeblixTargets NAMESPACE zeblix:: DESTINATION ${config_dir} COMPONENT development)
@@ -48,6 +54,7 @@ configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/zeblixConfig.cmake.in
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/zeblixConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/zeblixConfig.cmake ${PROJECT_BINARY_DIR}/zeblixConfigVersion.cmake
+              ${PROJECT_SOURCE_DIR}/cmake/zeblixBlock.cmake
         DESTINATION ${config_dir} COMPONENT development)
 install(FILES ${PROJECT_BINARY_DIR}/zeblix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT development)
@@ -108,8 +115,9 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
     "libzeblix${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "reads the version records compiled into product files - development
 Headers, static library, CMake package and pkg-config file for programs that
-read version records with libzeblix, and the header that lays out a version
-block in a product at compile time.")
+read version records with libzeblix; and, for products, the header that lays
+out a version block at compile time (C, C++), zeblix-block, which writes one
+for any toolchain, and the CMake function zeblix_add_version_block.")
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-zeblix)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
 # The module links libzeblix, built beside it: dpkg-shlibdeps finds it here and the package

@@ -24,12 +24,18 @@ expected=$(cd "$work" && cp /usr/bin/zeblix . && zeblix zeblix)
 grep -q 'Product Name       - zeblix' <<<"$expected"
 [ "$(zeblix-inventory --version)" = "zeblix-inventory 6.3.0" ]
 zeblix-inventory -q /usr/bin/zeblix | grep -q '"product_name":"zeblix"'
-for page in zeblix zeblix-inventory; do
+for page in zeblix zeblix-inventory zeblix-block; do
   warnings=$(man --warnings -E UTF-8 -Tutf8 -Z "$page" 2>&1 >/dev/null)
   [ -z "$warnings" ] || { echo "man $page: $warnings" >&2; exit 1; }
 done
 cc -std=c99 -pedantic -Wall -Werror "$source/examples/scan_api/report.c" \
   $(pkg-config --cflags --libs zeblix) -o "$work/report"
 [ "$(cd "$work" && ./report zeblix)" = "$expected" ]
+zeblix-block --company=Acme --product-name=widget -o "$work/version.c"
+echo 'int main(void) { return 0; }' >"$work/main.c"
+cc -std=c89 -O2 -flto -Wl,--gc-sections "$work/version.c" "$work/main.c" \
+  $(pkg-config --cflags zeblix) -o "$work/widget"
+zeblix "$work/widget" | grep -q 'Product Name       - widget'
+[ "$(realpath "$(pkg-config --variable=generator zeblix)")" = /usr/bin/zeblix-block ]
 [ "$(cd "$work" && /usr/bin/python3 -c 'import zeblix; print(zeblix.scan_file("zeblix")[0].product_name)')" = zeblix ]
 echo "Debian packages: lintian without errors, installed, used and removed: $(cd "$build" && ls ./*.deb | xargs)"

@@ -13,16 +13,8 @@ struct ReleaseBit {
   const char* text;
 };
 
-// Only the first three texts end with a blank; the others have always run together.
-constexpr ReleaseBit kReleaseBits[] = {
-    {0x01,            "Debug "},
-    {0x02,            "Alpha "},
-    {0x04,             "Beta "},
-    {0x08,           "Release"},
-    {0x10,              "Demo"},
-    {0x20, "Customer specific"},
-    {0x40,            "Update"},
-};
+#define ZEBLIX_RELEASE_ROW(bit, name, text) {bit, text},
+constexpr ReleaseBit kReleaseBits[] = {ZEBLIX_RELEASE_LIST(ZEBLIX_RELEASE_ROW)};
 
 // Copies the table's text for a code it knows (1 and up); false for any other code.
 template <std::size_t Rows>

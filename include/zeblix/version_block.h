@@ -1,5 +1,134 @@
-// Builds a zeblix version block at compile time, for any product that wants `zeblix` to report
-// it. The block is 1244 bytes of initialised data:
+/* A zeblix version block in a product, for `zeblix` to report: 1244 bytes of initialised data.
+ *
+ *   offset size  content                      offset size  content
+ *        0   40  eyecatcher                      936   40  ProductName, text
+ *       40    4  InternalId 0xDD22AACC          1016   20  BuildNumber, text
+ *       84   40  Company, text                  1076    2  PatchLevel, signed
+ *      164   40  Description, text              1118    2  ReleaseMask, bit set
+ *      244   20  ProductVersion, text           1160    2  FileOS, code
+ *      304   40  InternalName, text             1202    2  FileType, code
+ *      384  512  CopyRight, text
+ *
+ * and every field is followed by the 40-byte delimiter (39 characters and a NUL). Texts are
+ * NUL-padded; numbers are in the byte order of the machine the product is built for.
+ *
+ * In C (C89 and later) and C++ (C++98 and later), once at file scope, with string literals and
+ * numbers:
+ *
+ *   #include <zeblix/version_block.h>
+ *   ZEBLIX_VERSION_BLOCK(widget_version, "Acme", "Acme Widget", "1.2.3", "WIDGET",
+ *                        "Copyright (C) Acme", "widget", "77", 2,
+ *                        ZEBLIX_RELEASE_BETA | ZEBLIX_RELEASE_RELEASE,
+ *                        ZEBLIX_OS_LINUX_X86_64BIT, ZEBLIX_FILE_TYPE_EXECUTABLE);
+ *
+ * defines `widget_version` with external linkage, marked so that the compiler and the linker keep
+ * it through -O2, -flto, --gc-sections and strip (GCC and Clang: `used`, and `retain` where the
+ * target is ELF and the compiler has it). Where a compiler has neither, reference the symbol
+ * from the program, or ask the linker for it (-u widget_version; MSVC: /INCLUDE:widget_version).
+ * A text longer than its field (in C++, as long) fails to compile, naming the field. The tool
+ * zeblix-block writes the same for other toolchains, and checks what a compiler cannot (dollar
+ * signs, which cut the reported text, and the delimiter text).
+ *
+ * C++20 code may instead build the block with zeblix::MakeVersionBlock, below, which checks
+ * everything at compile time.
+ */
+#ifndef ZEBLIX_VERSION_BLOCK_H
+#define ZEBLIX_VERSION_BLOCK_H
+
+#include "zeblix/version_codes.h"
+
+#define ZEBLIX_CONSTANT_(prefix, code, name) ZEBLIX_##prefix##_##name = code,
+#define ZEBLIX_FILE_TYPE_CONSTANT_(code, name, text) ZEBLIX_CONSTANT_(FILE_TYPE, code, name)
+#define ZEBLIX_OS_CONSTANT_(code, name, text) ZEBLIX_CONSTANT_(OS, code, name)
+#define ZEBLIX_RELEASE_CONSTANT_(code, name, text) ZEBLIX_CONSTANT_(RELEASE, code, name)
+
+/* The codes, named as ZEBLIX_FILE_TYPE_EXECUTABLE, ZEBLIX_OS_LINUX_X86_64BIT, ZEBLIX_RELEASE_BETA;
+ * each list's last name only closes it. */
+enum zeblix_file_type { ZEBLIX_FILE_TYPE_LIST(ZEBLIX_FILE_TYPE_CONSTANT_) ZEBLIX_FILE_TYPE_END_ };
+enum zeblix_os { ZEBLIX_OS_LIST(ZEBLIX_OS_CONSTANT_) ZEBLIX_OS_END_ };
+enum zeblix_release { ZEBLIX_RELEASE_LIST(ZEBLIX_RELEASE_CONSTANT_) ZEBLIX_RELEASE_END_ };
+
+/* The block as the compiler lays it out: every member lies at its natural alignment, so there is
+ * no padding, and the numbers take the target's byte order. */
+struct zeblix_version_block {
+  char eyecatcher[40];
+  unsigned int internal_id;
+  char delimiter_1[40];
+  char company[40];
+  char delimiter_2[40];
+  char description[40];
+  char delimiter_3[40];
+  char product_version[20];
+  char delimiter_4[40];
+  char internal_name[40];
+  char delimiter_5[40];
+  char copyright[512];
+  char delimiter_6[40];
+  char product_name[40];
+  char delimiter_7[40];
+  char build_number[20];
+  char delimiter_8[40];
+  short patch_level;
+  char delimiter_9[40];
+  unsigned short release_mask;
+  char delimiter_10[40];
+  unsigned short file_os;
+  char delimiter_11[40];
+  unsigned short file_type;
+  char delimiter_12[40];
+};
+typedef char zeblix_version_block_is_1244_bytes[
+    sizeof(struct zeblix_version_block) == 1244 && sizeof(unsigned int) == 4 ? 1 : -1];
+
+#if defined(__GNUC__) || defined(__clang__)
+#if defined(__has_attribute) && defined(__ELF__)
+#if __has_attribute(retain)
+#define ZEBLIX_KEEP __attribute__((used, retain))
+#endif
+#endif
+#ifndef ZEBLIX_KEEP
+#define ZEBLIX_KEEP __attribute__((used))
+#endif
+#else
+#define ZEBLIX_KEEP
+#endif
+
+#define ZEBLIX_DELIMITER_ "ZEBLIXQuorvantisXZEBLIXzeblixQuorvantis"
+
+/* Fails to compile, naming the field, when a text is longer than its field. C++ keeps the NUL of
+ * a string literal in the array it initialises, so there a text is one byte shorter than its
+ * field at most (for full width, use zeblix-block's assembler or raw bytes, or MakeVersionBlock). */
+#ifdef __cplusplus
+#define ZEBLIX_ROOM_(width) (width)
+#else
+#define ZEBLIX_ROOM_(width) ((width) + 1)
+#endif
+#define ZEBLIX_FITS_(check, text, width) \
+  typedef char check[sizeof(text) <= ZEBLIX_ROOM_(width) ? 1 : -1];
+
+#define ZEBLIX_VERSION_BLOCK(symbol, company, description, product_version, internal_name,      \
+                             copyright, product_name, build_number, patch_level, release_mask,  \
+                             file_os, file_type)                                                \
+  ZEBLIX_FITS_(symbol##_company_is_longer_than_its_field, company, 40)                          \
+  ZEBLIX_FITS_(symbol##_description_is_longer_than_its_field, description, 40)                  \
+  ZEBLIX_FITS_(symbol##_product_version_is_longer_than_its_field, product_version, 20)          \
+  ZEBLIX_FITS_(symbol##_internal_name_is_longer_than_its_field, internal_name, 40)              \
+  ZEBLIX_FITS_(symbol##_copyright_is_longer_than_its_field, copyright, 512)                     \
+  ZEBLIX_FITS_(symbol##_product_name_is_longer_than_its_field, product_name, 40)                \
+  ZEBLIX_FITS_(symbol##_build_number_is_longer_than_its_field, build_number, 20)                \
+  extern const struct zeblix_version_block symbol;                                              \
+  ZEBLIX_KEEP const struct zeblix_version_block symbol = {                                      \
+      "QuorvantisXZEBLIX" "zeblixXQuorvantis61100", 0xDD22AACCu, ZEBLIX_DELIMITER_,             \
+      company, ZEBLIX_DELIMITER_, description, ZEBLIX_DELIMITER_,                               \
+      product_version, ZEBLIX_DELIMITER_, internal_name, ZEBLIX_DELIMITER_,                     \
+      copyright, ZEBLIX_DELIMITER_, product_name, ZEBLIX_DELIMITER_,                            \
+      build_number, ZEBLIX_DELIMITER_, (short)(patch_level), ZEBLIX_DELIMITER_,                 \
+      (unsigned short)(release_mask), ZEBLIX_DELIMITER_, (unsigned short)(file_os),             \
+      ZEBLIX_DELIMITER_, (unsigned short)(file_type), ZEBLIX_DELIMITER_}
+
+#if defined(__cplusplus) && __cplusplus >= 202002L
+// C++20: zeblix::MakeVersionBlock builds the same block at compile time, checking every field.
+// The layout once more:
 //
 //   offset size  content                      offset size  content
 //        0   40  eyecatcher                      936   40  ProductName, text
@@ -24,7 +153,6 @@
 //
 // A text that does not fit its field, holds the delimiter text, a dollar sign (which cuts the
 // reported text) or a NUL byte, or would hide the delimiter that closes it, fails to compile.
-#pragma once
 
 #include <array>
 #include <bit>
@@ -214,9 +342,10 @@ void field_text_holds_a_dollar_sign();
 void field_text_holds_a_nul_byte();
 void field_text_hides_its_closing_delimiter();
 
-// The reader's delimiter search: a plain left-to-right match whose restart only looks at the byte
-// that broke the match. Returns where the delimiter closing the field was found, or -1.
-consteval long FindClosingDelimiter(const VersionBlock& block, std::size_t start,
+// The delimiter search of a reader (usable at run time too): a plain left-to-right match whose
+// restart only looks at the byte that broke the match. Returns where the delimiter closing the
+// field was found, or -1.
+constexpr long FindClosingDelimiter(const VersionBlock& block, std::size_t start,
                                     std::size_t width) {
   const std::size_t length = kDelimiterText.size();
   std::size_t matched = 0;
@@ -262,7 +391,7 @@ consteval void CheckEveryFieldIsClosed(const VersionBlock& block) {
 
 }  // namespace detail
 
-// Lays out a complete block, every field at full width, in the target's byte order.
+// Lays out a complete block, every field at full width, in the byte order of the target.
 consteval VersionBlock MakeVersionBlock(const VersionFields& fields) {
   VersionBlock block{};
   for (std::size_t i = 0; i < kEyeCatchHead.size(); ++i) {
@@ -293,3 +422,6 @@ consteval VersionBlock MakeVersionBlock(const VersionFields& fields) {
 }
 
 }  // namespace zeblix
+
+#endif /* C++20 */
+#endif /* ZEBLIX_VERSION_BLOCK_H */

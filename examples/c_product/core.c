@@ -1,0 +1,1 @@
+int widget_core(void) { return 1; }

@@ -1,0 +1,1 @@
+int widget_parts(void) { return 2; }

@@ -1,0 +1,3 @@
+module widget
+
+go 1.19
