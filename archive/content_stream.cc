@@ -81,9 +81,7 @@ std::ptrdiff_t ContentStream::Next(const void** data) {
   }
   if (ended_) return 0;
   if (keep_limit_ == 0 && kept_whole_) {
-    kept_.Release();
-    kept_whole_ = false;
-    replay_at_ = 0;
+    ForgetKept();
   }
   const std::ptrdiff_t size = PullAndKeep(data);
   if (size <= 0) {
@@ -94,6 +92,12 @@ std::ptrdiff_t ContentStream::Next(const void** data) {
   if (error_ != 0) return -1;
   position_ += size;
   return size;
+}
+
+void ContentStream::ForgetKept() {
+  kept_.Release();
+  kept_whole_ = false;
+  replay_at_ = 0;
 }
 
 std::ptrdiff_t ContentStream::PullAndKeep(const void** data) {
@@ -116,9 +120,7 @@ std::ptrdiff_t ContentStream::PullAndKeep(const void** data) {
     kept_.Append(*data, static_cast<std::size_t>(size));
     replay_at_ = kept_.size();
   } else {
-    kept_.Release();
-    kept_whole_ = false;
-    replay_at_ = 0;
+    ForgetKept();
   }
   return size;
 }
@@ -138,9 +140,7 @@ std::ptrdiff_t ContentStream::Read(std::span<std::uint8_t> room) {
   // Once nothing is kept or left to hand over again, a file is read straight into the room.
   if (left_ == 0 && reads_into() && !keeping() && !replaying() && !ended_ && error_ == 0) {
     if (kept_whole_) {
-      kept_.Release();
-      kept_whole_ = false;
-      replay_at_ = 0;
+      ForgetKept();
     }
     const std::ptrdiff_t size = PullInto(room);
     if (size <= 0) {
@@ -180,8 +180,7 @@ std::span<const std::uint8_t> ContentStream::Head(std::size_t want) {
 
 std::ptrdiff_t ContentStream::ReadHead(std::span<std::uint8_t> room, std::size_t want) {
   assert(reads_into() && position_ == 0 && "a head is read from the first byte");
-  kept_.Release();
-  kept_whole_ = false;
+  ForgetKept();
   keep_limit_ = 0;
   std::size_t filled = 0;
   while (filled < std::min(want, room.size()) && !ended_) {
@@ -272,9 +271,7 @@ void ContentStream::Fail(int error, std::string message, bool fatal) {
 }
 
 void ContentStream::Moved(std::int64_t position) {
-  kept_.Release();
-  kept_whole_ = false;
-  replay_at_ = 0;
+  ForgetKept();
   left_ = 0;
   ended_ = false;
   out_of_order_ = true;

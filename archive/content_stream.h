@@ -133,6 +133,8 @@ class ContentStream {
 
  private:
   void Count(const void* data, std::size_t size);
+  // Lets go of the kept bytes: the stream can no longer be handed over again from them.
+  void ForgetKept();
   // Pulls the next piece; a source that reads into room is read into the kept bytes.
   std::ptrdiff_t PullAndKeep(const void** data);
   bool keeping() const { return kept_whole_ && keep_limit_ > 0; }

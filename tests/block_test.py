@@ -51,8 +51,17 @@ class Blocks(unittest.TestCase):
         subprocess.run([GENERATOR, *options, "-o", out], check=True)
         return out
 
+    def round_trips(self, prefix, cases):
+        """Raw blocks of each (option, value, key, expected), read back; the pairs of case and
+        record."""
+        paths = [self.generate(f"{prefix}{i}", f"--{o}={v}", "--format=raw")
+                 for i, (o, v, _, _) in enumerate(cases)]
+        pairs = list(zip(cases, records(*paths)))
+        for (option, value, key, expected), record in pairs:
+            self.assertEqual(record[key], expected, f"--{option}={value}")
+        return pairs
+
     def test_every_code_by_number_and_by_word(self):
-        words = {}  # the report's words of every code, from the reader itself
         cases = []  # option, value, key and value the record must show
         for code in [*range(0, 82), 0xFFFF]:
             cases.append(("file-os", str(code), "file_os", code))
@@ -60,21 +69,15 @@ class Blocks(unittest.TestCase):
             cases.append(("file-type", hex(code), "file_type", code))
         for mask in [*(1 << bit for bit in range(7)), 0x7F, 0x0C, 0x8000]:
             cases.append(("release", str(mask), "release_mask", mask))
-        paths = [self.generate(f"n{i}", f"--{o}={v}", "--format=raw")
-                 for i, (o, v, _, _) in enumerate(cases)]
         texts = {"file_os": "os_text", "file_type": "file_type_text", "release_mask": "release_text"}
         by_word = []  # the words the reader printed for each known code must give it back
-        for (option, _, key, value), record in zip(cases, records(*paths)):
-            self.assertEqual(record[key], value, option)
+        for (option, _, key, value), record in self.round_trips("n", cases):
             words = record[texts[key]].strip()
             if words and not words.startswith("Unknown") and (key != "release_mask" or
                                                               bin(value).count("1") == 1):
                 by_word.append((option, words, key, 25 if value == 26 else value))  # 26 = 25's
         self.assertEqual(len(by_word), 80 + 4 + 7)
-        paths = [self.generate(f"w{i}", f"--{o}={w}", "--format=raw")
-                 for i, (o, w, _, _) in enumerate(by_word)]
-        for (option, words, key, value), record in zip(by_word, records(*paths)):
-            self.assertEqual(record[key], value, words)
+        self.round_trips("w", by_word)
         combined = self.generate("c", "--release=Beta, Release,Update", "--format=raw")
         self.assertEqual(records(combined)[0]["release_text"], "Beta ReleaseUpdate")
 
