@@ -9,6 +9,7 @@ and with Rust and Go from the raw bytes.
 """
 import json
 import os
+import shlex
 import shutil
 import subprocess
 import tempfile
@@ -112,7 +113,8 @@ class Blocks(unittest.TestCase):
                     src = self.generate(f"{label}-{name}{suffix}", *fields, *numbers,
                                         *f"--format={form}".split(), "--symbol=product_block")
                     out = os.path.join(self.root, f"{label}-{name}.out")
-                    sh(build.format(inc=f"-I{SOURCE}/include", src=src, out=out), self.root)
+                    sh(build.format(inc=shlex.quote(f"-I{SOURCE}/include"), src=shlex.quote(src),
+                                    out=shlex.quote(out)), self.root)
                     found = records(out)
                     self.assertEqual(len(found), 1)
                     self.assertEqual(texts_of(found[0]), texts)
@@ -152,10 +154,10 @@ class Blocks(unittest.TestCase):
 
     def test_products_built_with_cmake_meson_and_make(self):
         prefix = os.path.join(self.root, "prefix")
-        sh(f"cmake --install {BUILD} --prefix {prefix}", self.root)
+        sh(f"cmake --install {shlex.quote(BUILD)} --prefix {prefix}", self.root)
         env = {"PKG_CONFIG_PATH": os.path.join(prefix, "lib", "pkgconfig")}
-        examples = os.path.join(SOURCE, "examples")
-        raw = f"{GENERATOR} --format=raw --company='Acme, Inc.' --product-name=widget"
+        examples = shlex.quote(os.path.join(SOURCE, "examples"))  # the clone's path may hold blanks
+        raw = f"{shlex.quote(GENERATOR)} --format=raw --company='Acme, Inc.' --product-name=widget"
         builds = {  # how each is built, and the products it makes with their product names
             "cmake": (f"cmake -S {examples}/c_product -B cmake -DCMAKE_PREFIX_PATH={prefix} "
                       "-DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS=-flto "
