@@ -16,6 +16,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include "archive/archive_signatures.h"
 #include "archive/content_stream.h"
@@ -184,6 +185,9 @@ class Outbox {
   void Scanned(const MemberPath& member, const Digests& digests) {
     Send({Event::kScanned, member, digests, {}, 0, {}});
   }
+  void Holds(Holder holder) {
+    Send({Event::kHolder, {}, {}, {}, 0, {}, std::make_shared<const Holder>(std::move(holder))});
+  }
 
   // Holds what is told from now on, until it is released (to the hold before, or out) or dropped.
   void Hold() { held_.emplace_back(); }
@@ -195,19 +199,20 @@ class Outbox {
   void Drop() { held_.pop_back(); }
 
   struct Event {
-    enum Kind { kRecord, kError, kScanned } kind;
+    enum Kind { kRecord, kError, kScanned, kHolder } kind;
     MemberPath member;
     Digests digests;
     zeblix::Record record;
     int error;
     std::string message;
+    std::shared_ptr<const Holder> holder = nullptr;
   };
   // The records and contents the innermost hold has so far, to be told again for another name
   // of the same content: with the name at `depth` of their member paths replaced by `name`.
   std::vector<Event> Contents() const {
     std::vector<Event> events;
     for (const Event& event : held_.back()) {
-      if (event.kind != Event::kError) events.push_back(event);
+      if (event.kind == Event::kRecord || event.kind == Event::kScanned) events.push_back(event);
     }
     return events;
   }
@@ -232,6 +237,8 @@ class Outbox {
         return events_.on_error(event.member, event.error, event.message);
       case Event::kScanned:
         return events_.on_scanned(event.member, event.digests);
+      case Event::kHolder:
+        return events_.on_holder(*event.holder);
     }
   }
 
@@ -252,6 +259,69 @@ const Contents::value_type* HardLinked(struct archive_entry* entry, const Conten
   const auto found = contents.find(target);
   return found == contents.end() ? nullptr : &*found;
 }
+
+// What an archive's members say it is: a .deb (its first member debian-binary, its control file in
+// the control tarball), or an image (its manifests, which may come last).
+class MemberBookkeeping {
+ public:
+  // `control`: where a .deb's control file is to be kept, when this archive is its control
+  // tarball.
+  MemberBookkeeping(struct archive* reader, std::string* control)
+      : reader_(reader), control_(control) {}
+
+  // What of a member to keep: its bytes, and (for a .deb's control tarball) its control file.
+  struct Wish {
+    std::string* bytes = nullptr;
+    std::string* control = nullptr;
+  };
+  Wish Before(struct archive_entry* entry, const std::string& name) {
+    book_.Saw(name);
+    // The format is known once the first header has been read.
+    const bool ar = (archive_format(reader_) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_AR;
+    if (++members_ == 1 && ar && name == "debian-binary") deb_ = true;
+    if (deb_ && name.starts_with("control.tar")) return {.control = &deb_control_};
+    if (control_ != nullptr && (name == "control" || name == "./control")) return {.bytes = control_};
+    const std::int64_t size = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
+    image_member_ = book_.Wants(name, size);
+    return {.bytes = image_member_ ? &kept_ : nullptr};
+  }
+  void After(const std::string& name) {
+    if (image_member_ && !book_.Keep(name, kept_)) spent_ = true;
+    image_member_ = false;
+  }
+
+  // The package or images the archive at `where` is, and what did not read.
+  std::vector<Holder> Holders(const MemberPath& where, std::vector<std::string>& problems) const {
+    std::vector<Holder> holders = book_.Images(problems);
+    if (spent_ && holders.empty()) problems.push_back("an image's manifests are too large to read");
+    if (deb_) {
+      std::string problem = deb_control_.size() > kMostBookkeepingBytes
+                                ? "the package's control file is larger than 1 MiB"
+                                : "the package has no control file";
+      auto package = deb_control_.empty() || deb_control_.size() > kMostBookkeepingBytes
+                         ? std::nullopt
+                         : ReadDebControl(deb_control_, problem);
+      if (package) {
+        holders.emplace_back().package = std::move(package);
+      } else {
+        problems.push_back(std::move(problem));
+      }
+    }
+    for (Holder& holder : holders) holder.where = where;
+    return holders;
+  }
+
+ private:
+  struct archive* reader_;
+  std::string* control_;
+  std::size_t members_ = 0;
+  bool deb_ = false;
+  std::string deb_control_;
+  ImageBookkeeping book_;
+  bool image_member_ = false;
+  bool spent_ = false;
+  std::string kept_;
+};
 
 // The scan of one file on disk and the archives inside it.
 class PackedScan {
@@ -286,9 +356,14 @@ class PackedScan {
   void ScanArchive(ContentStream& stream, Packing packing, bool decompressed, int archives);
   // Reads the members of an open archive; false, with why, when it failed before it showed one.
   bool ReadMembers(struct archive* reader, ContentStream& stream, int archives, Failure& failure);
-  // Scans the current member; its stream's failure, if any.
+  // Scans the current member, keeping what `wish` asks of it; its stream's failure, if any.
   std::optional<Failure> ScanMember(struct archive* reader, std::string name, int archives,
-                                    bool& fatal);
+                                    MemberBookkeeping::Wish wish, bool& fatal);
+  // Tells the packages and images an archive's members showed it to be.
+  void TellHolders(const MemberBookkeeping& book);
+  // An RPM's identity, from its headers before its payload is read; nullopt, with why, when they
+  // do not read.
+  std::optional<Holder> RpmHolder(ContentStream& stream, std::string& problem);
   // Scans the content as it lies, after a reader failed on it; a failure is told after its
   // records when the bytes were surely packed.
   void FallBack(ContentStream& stream, Packing packing, bool decompressed, const Failure& failure);
@@ -314,6 +389,8 @@ class PackedScan {
   Outbox outbox_;
   MemberPath where_;
   Digests digests_;  // the file's, then one for each name on where_; none without a digest
+  // Where the control file goes while a .deb's control tarball is scanned.
+  std::string* control_wanted_ = nullptr;
 };
 
 PackedScan::Named::Named(PackedScan& scan, ContentStream& stream, std::optional<std::string> name)
@@ -373,6 +450,9 @@ void PackedScan::ScanCompressed(ContentStream& stream, Packing packing, bool dec
     return Report(ELOOP,
                   "compressed more than " + std::to_string(kMostFiltersInARow) + " times over");
   }
+  std::string rpm_problem;
+  const bool rpm = packing.filter == ARCHIVE_FILTER_RPM && events_.on_holder;
+  const std::optional<Holder> rpm_holder = rpm ? RpmHolder(stream, rpm_problem) : std::nullopt;
   // Compress cannot be imposed (libarchive 3.6 crashes); such a stream inside one is rare.
   const bool impose = packing.filter != ARCHIVE_FILTER_COMPRESS;
   Reader reader = NewReader(packing.filter, impose);
@@ -385,6 +465,8 @@ void PackedScan::ScanCompressed(ContentStream& stream, Packing packing, bool dec
     status = ARCHIVE_FATAL;
   }
   if (archive_filter_count(reader.get()) < 2) status = ARCHIVE_FATAL;  // beside its own: none
+  // Every RPM has a payload; one that gives none had headers claiming the bytes that hold it.
+  if (status == ARCHIVE_EOF && packing.filter == ARCHIVE_FILTER_RPM) status = ARCHIVE_FATAL;
   MemberStream decompressed_bytes(reader.get(), budget_, where_, /*expands=*/true);
   if (status == ARCHIVE_EOF) decompressed_bytes.EndsAtOnce();  // it decompresses to nothing
   if (status >= ARCHIVE_WARN) decompressed_bytes.Head(kHeadBytes);
@@ -396,6 +478,8 @@ void PackedScan::ScanCompressed(ContentStream& stream, Packing packing, bool dec
     return FallBack(stream, packing, decompressed, failure);
   }
   stream.StopKeeping();
+  if (rpm_holder) outbox_.Holds(*rpm_holder);
+  if (rpm && !rpm_holder && !stream.failed()) Report(EINVAL, rpm_problem);
   ScanContent(decompressed_bytes, /*decompressed=*/true, archives, filters + 1);
   decompressed_bytes.Finish();
 }
@@ -447,6 +531,7 @@ bool PackedScan::ReadMembers(struct archive* reader, ContentStream& stream, int 
   };
   bool resynchronising = false;
   Contents contents;
+  MemberBookkeeping book(reader, std::exchange(control_wanted_, nullptr));
   struct archive_entry* entry = nullptr;
   while (!budget_.exceeded()) {
     const int status = archive_read_next_header(reader, &entry);
@@ -481,9 +566,12 @@ bool PackedScan::ReadMembers(struct archive* reader, ContentStream& stream, int 
     }
     bool fatal = false;
     outbox_.Hold();
-    const std::optional<Failure> member_failure =
-        ScanMember(reader, NameOf(entry), archives, fatal);
-    if (contents.size() < kMostRemembered) contents.emplace(NameOf(entry), outbox_.Contents());
+    const std::string name = NameOf(entry);
+    const MemberBookkeeping::Wish wish =
+        events_.on_holder ? book.Before(entry, name) : MemberBookkeeping::Wish{};
+    const std::optional<Failure> member_failure = ScanMember(reader, name, archives, wish, fatal);
+    if (events_.on_holder) book.After(name);
+    if (contents.size() < kMostRemembered) contents.emplace(name, outbox_.Contents());
     outbox_.Release();
     if (!member_failure) {
       show();
@@ -493,18 +581,57 @@ bool PackedScan::ReadMembers(struct archive* reader, ContentStream& stream, int 
     // A stream cannot be read past a member whose data failed.
     if (fatal) break;
   }
+  if (events_.on_holder && shown) TellHolders(book);
   if (!shown) outbox_.Drop();
   return shown;
 }
 
+void PackedScan::TellHolders(const MemberBookkeeping& book) {
+  std::vector<std::string> problems;
+  for (Holder& holder : book.Holders(where_, problems)) outbox_.Holds(std::move(holder));
+  for (const std::string& problem : problems) Report(EINVAL, problem);
+}
+
+std::optional<Holder> PackedScan::RpmHolder(ContentStream& stream, std::string& problem) {
+  std::size_t want = 0;
+  for (;;) {
+    const std::span<const std::uint8_t> head = stream.Head(want);
+    if (stream.failed()) return std::nullopt;
+    const std::optional<std::size_t> need = RpmHeadersSize(head, problem);
+    if (!need) return std::nullopt;
+    if (*need <= head.size()) {
+      std::optional<PackageIdentity> package = ReadRpmHeaders(head.first(*need), problem);
+      if (!package) return std::nullopt;
+      Holder holder;
+      holder.package = std::move(package);
+      holder.where = where_;
+      return holder;
+    }
+    if (head.size() < want) {
+      problem = "RPM package: it ends within its headers";
+      return std::nullopt;
+    }
+    want = *need;
+  }
+}
+
 std::optional<Failure> PackedScan::ScanMember(struct archive* reader, std::string name,
-                                              int archives, bool& fatal) {
+                                              int archives, MemberBookkeeping::Wish wish,
+                                              bool& fatal) {
   MemberStream stream(reader, budget_, where_, MembersExpand(reader));
+  if (wish.bytes != nullptr) {
+    // Bookkeeping past its bound shows one byte more than the bound; the member is then scanned
+    // as any other.
+    const std::span<const std::uint8_t> head = stream.Head(kMostBookkeepingBytes + 1);
+    wish.bytes->assign(head.begin(), head.end());
+  }
+  std::string* const outer_control = std::exchange(control_wanted_, wish.control);
   {
     const Named named(*this, stream, std::move(name));
     ScanContent(stream, /*decompressed=*/false, archives, 0);
     stream.Finish();
   }
+  control_wanted_ = outer_control;
   fatal = stream.fatal();
   if (!stream.failed()) return std::nullopt;
   return Failure{stream.error(), stream.message()};

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/identity.h"
 #include "zeblix/scan.h"
 
 struct ArchiveLimits {
@@ -62,6 +63,10 @@ struct ArchiveEvents {
   std::function<void(const MemberPath&, const Digests&)> on_scanned;
   // Optional: a digest for every file and member; without it, Digests stay empty.
   std::function<std::unique_ptr<ContentDigest>()> new_digest;
+  // Optional: each package and image met, once its bookkeeping has been read (which may be after
+  // the records inside it: a saved image's manifest often comes last); a package or image whose
+  // bookkeeping does not read is an error instead. Without it, bookkeeping is not looked for.
+  std::function<void(const Holder&)> on_holder;
 };
 
 // Scans the file open on `fd` from where it stands. The rule: its records are those of its bytes

@@ -30,7 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       [&](const MemberPath&, int error, const std::string& message) {
         if (error <= 0 || message.empty()) __builtin_trap();
       },
-      [](const MemberPath&, const Digests&) {}, nullptr};
+      [](const MemberPath&, const Digests&) {}, nullptr,
+      [](const Holder& holder) {
+        if (holder.package.has_value() == holder.image.has_value()) __builtin_trap();
+      }};
   ScanPacked(fd, "fuzz.bin", limits, events);
   close(fd);
   if (!own.empty()) {

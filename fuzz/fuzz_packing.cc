@@ -73,7 +73,7 @@ Lines LinesOf(const std::string& packed) {
       },
       [&](const MemberPath& member, int, const std::string&) { lines[member].push_back("error"); },
       [&](const MemberPath& member, const Digests&) { lines[member].push_back("scanned"); },
-      nullptr};
+      nullptr, nullptr};
   ScanPacked(fd, "packed", limits, events);
   close(fd);
   return lines;

@@ -142,6 +142,70 @@ std::string Purl(std::string_view namespace_part, std::string_view name, std::st
   return purl;
 }
 
+namespace {
+
+void AppendQualifier(std::string_view key, std::string_view value, std::string& purl) {
+  if (value.empty()) return;
+  purl += purl.find('?') == std::string::npos ? '?' : '&';
+  purl += key;
+  purl += '=';
+  AppendPercentEncoded(value, purl);
+}
+
+// A reference's repository and tag: "registry/repo:tag", "repo@sha256:...", or a bare tag.
+std::pair<std::string_view, std::string_view> RepositoryAndTag(std::string_view reference) {
+  if (const std::size_t at = reference.find('@'); at != std::string_view::npos) {
+    return {reference.substr(0, at), {}};
+  }
+  const std::size_t colon = reference.rfind(':');
+  const std::size_t slash = reference.rfind('/');
+  if (colon != std::string_view::npos && (slash == std::string_view::npos || colon > slash)) {
+    return {reference.substr(0, colon), reference.substr(colon + 1)};
+  }
+  return {slash == std::string_view::npos ? std::string_view() : reference, {}};
+}
+
+std::string Lowered(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+}  // namespace
+
+std::string PackagePurl(const PackageIdentity& package) {
+  const bool deb = package.type == PackageIdentity::Type::kDeb;
+  std::string purl = "pkg:" + std::string(TypeName(package.type)) + "/";
+  if (!package.vendor.empty()) {
+    AppendPercentEncoded(package.vendor, purl);
+    purl += '/';
+  }
+  // Debian's names are case-insensitive, RPM's are not.
+  AppendPercentEncoded(deb ? Lowered(package.name) : package.name, purl);
+  purl += '@';
+  AppendPercentEncoded(package.version, purl);
+  AppendQualifier("arch", package.architecture, purl);
+  AppendQualifier("epoch", package.epoch, purl);
+  return purl;
+}
+
+std::string ImagePurl(const ImageIdentity& image) {
+  for (const std::string& tag : image.tags) {
+    const auto [repository, version_tag] = RepositoryAndTag(tag);
+    if (repository.empty()) continue;
+    const std::size_t slash = repository.rfind('/');
+    std::string purl = "pkg:oci/";
+    AppendPercentEncoded(
+        Lowered(slash == std::string_view::npos ? repository : repository.substr(slash + 1)), purl);
+    purl += '@';
+    AppendPercentEncoded(image.digest, purl);
+    if (slash != std::string_view::npos) AppendQualifier("repository_url", repository, purl);
+    AppendQualifier("tag", version_tag, purl);
+    return purl;
+  }
+  return {};
+}
+
 std::string Cpe(std::string_view vendor, std::string_view product, std::string_view version) {
   return "cpe:2.3:a:" + CpeValue(vendor) + ":" + CpeValue(product) + ":" + CpeValue(version) +
          ":*:*:*:*:*:*:*";
@@ -165,28 +229,37 @@ std::string RandomSerialNumber() {
   return text;
 }
 
-std::string BomHead(std::string_view tool_version) {
-  const Json tool{
-      {    "type",                "application"},
-      {"supplier", Json{{"name", "Quorvantis"}}},
-      {    "name",           "zeblix-inventory"},
-      { "version",    std::string(tool_version)}
-  };
+std::string BomHead() {
   const Json head{
-      {   "bomFormat",                                      "CycloneDX"                      },
-      { "specVersion",                                                                  "1.6"},
-      {"serialNumber",                                                   RandomSerialNumber()},
-      {     "version",                                                                      1},
-      {    "metadata",
-       Json{{"timestamp", Timestamp()}, {"tools", Json{{"components", Json::array({tool})}}}}}
+      {   "bomFormat",            "CycloneDX"},
+      { "specVersion",                  "1.6"},
+      {"serialNumber", RandomSerialNumber()},
+      {     "version",                      1}
   };
   std::string text = head.dump();
   text.pop_back();  // the closing brace: the components follow
   return text + ",\"components\":[";
 }
 
-std::string BomTail() {
-  return "\n]}\n";
+std::string BomTail(std::string_view tool_version, std::string_view subject) {
+  const Json tool{
+      {    "type",                "application"},
+      {"supplier", Json{{"name", "Quorvantis"}}},
+      {    "name",           "zeblix-inventory"},
+      { "version",    std::string(tool_version)}
+  };
+  Json metadata{
+      {"timestamp", Timestamp()},
+      {    "tools", Json{{"components", Json::array({tool})}}}
+  };
+  std::string text = metadata.dump();
+  if (!subject.empty()) {
+    text.pop_back();
+    text += ",\"component\":";
+    text += subject;
+    text += '}';
+  }
+  return "\n],\"metadata\":" + text + "}\n";
 }
 
 void AppendRecordComponent(const zeblix::Record& r, const LinePlace& place, std::string& out) {
@@ -239,4 +312,58 @@ void AppendFileComponent(const LinePlace& place, std::string& out) {
   AddCommonPlace(component, properties, place, std::nullopt);
   component["properties"] = std::move(properties);
   AppendComponent(component, out);
+}
+
+void AppendHolderComponent(const Holder& holder, const LinePlace& place, std::string_view children,
+                           std::string& out, std::string* subject) {
+  Json component;
+  Json properties = Json::array();
+  if (const auto& package = holder.package) {
+    component = Json{
+        {   "type",                  "library"},
+        {"bom-ref", std::string(place.bom_ref)},
+        {   "name",               package->name},
+        {"version",            package->version},
+        {   "purl",        PackagePurl(*package)}
+    };
+    AddProperty(properties, "package_type", TypeName(package->type));
+    AddProperty(properties, "architecture", package->architecture);
+    if (!package->epoch.empty()) AddProperty(properties, "epoch", package->epoch);
+  } else {
+    const ImageIdentity& image = *holder.image;
+    const std::string_view first = image.tags.empty() ? std::string_view() : image.tags.front();
+    const std::string_view repository = RepositoryAndTag(first).first;
+    component = Json{
+        {   "type",                                              "container"},
+        {"bom-ref",                             std::string(place.bom_ref)},
+        {   "name", repository.empty() ? image.digest : std::string(repository)},
+        {"version",                                           image.digest}
+    };
+    component["hashes"] = Json::array({
+        Json{{"alg", "SHA-256"}, {"content", image.digest.substr(image.digest.find(':') + 1)}}
+    });
+    if (const std::string purl = ImagePurl(image); !purl.empty()) component["purl"] = purl;
+    for (const std::string& tag : image.tags) AddProperty(properties, "image_tag", tag);
+  }
+  const std::string location = Location(place.path, place.member);
+  component["evidence"] = Json{
+      {"occurrences", Json::array({Json{{"location", ValidUtf8(location)}}})}
+  };
+  AddBytesOfField(properties, "location", location);
+  AddTextProperty(properties, "host", place.host);
+  component["properties"] = std::move(properties);
+  if (subject != nullptr) {
+    *subject = component.dump();
+    out += children;
+    return;
+  }
+  std::string text = component.dump();
+  if (!children.empty()) {
+    text.pop_back();
+    text += ",\"components\":[";
+    text += children.substr(kComponentSeparator.size());
+    text += "]}";
+  }
+  out += kComponentSeparator;
+  out += text;
 }

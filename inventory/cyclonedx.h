@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "archive/identity.h"
 #include "inventory/record_lines.h"
 #include "inventory/text_forms.h"
 #include "zeblix/scan.h"
@@ -17,6 +18,13 @@
 // pkg:generic/NAMESPACE/NAME@VERSION, each part percent-encoded as the purl standard asks;
 // an empty namespace or version is left out.
 std::string Purl(std::string_view namespace_part, std::string_view name, std::string_view version);
+
+// The purl of a package, as the purl types deb and rpm ask: the vendor as namespace, the
+// architecture (and an RPM's epoch) as qualifiers.
+std::string PackagePurl(const PackageIdentity& package);
+// pkg:oci/NAME@DIGEST?repository_url=...&tag=..., from the first tag that names a repository;
+// empty when none does (an image saved without a name), as the oci type requires a name.
+std::string ImagePurl(const ImageIdentity& image);
 
 // cpe:2.3:a:VENDOR:PRODUCT:VERSION:*:*:*:*:*:*:*, each value bound as the CPE 2.3 formatted string
 // binding asks: lower case, blanks as underscores, other punctuation quoted with a backslash,
@@ -27,10 +35,11 @@ std::string Cpe(std::string_view vendor, std::string_view product, std::string_v
 std::string RandomSerialNumber();
 
 // The document up to the opening of its component list.
-std::string BomHead(std::string_view tool_version);
+std::string BomHead();
 
-// The document's end.
-std::string BomTail();
+// The document's end: its metadata (written last, once the subject is known), with the component
+// of the package or image scanned (`subject`, a component's JSON text) when there was one.
+std::string BomTail(std::string_view tool_version, std::string_view subject);
 
 // Appends one component for a record, after a comma unless it is the document's first.
 void AppendRecordComponent(const zeblix::Record& record, const LinePlace& place,
@@ -38,6 +47,11 @@ void AppendRecordComponent(const zeblix::Record& record, const LinePlace& place,
 
 // Appends one component of type "file" for a file (or member) that holds no record.
 void AppendFileComponent(const LinePlace& place, std::string& out);
+
+// Appends the component of a package or an image that holds others, `children` (components,
+// each after kComponentSeparator); with `subject`, writes it there, without children, instead.
+void AppendHolderComponent(const Holder& holder, const LinePlace& place, std::string_view children,
+                           std::string& out, std::string* subject = nullptr);
 
 // The list separator every component line begins with; the first one written drops it.
 inline constexpr std::string_view kComponentSeparator = ",\n";

@@ -2,6 +2,7 @@
 #include "inventory/inventory.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "data/own_version_block.h"
 #include "inventory/cyclonedx.h"
 #include "inventory/ordered_scan.h"
+#include "inventory/output_file.h"
 #include "inventory/tree_walk.h"
 #include "zeblix/scan.h"
 
@@ -70,6 +72,14 @@ void WalkList(std::FILE* file, char separator, TreeWalk& walk, OrderedScan& scan
   std::free(line);
 }
 
+// Whether the run is about one file (or standard input), which may be a package or an image.
+bool OneFile(const Options& options) {
+  struct stat status{};
+  return options.paths.size() == 1 && !options.files_from &&
+         (options.paths.front() == "-" ||
+          (stat(options.paths.front().c_str(), &status) == 0 && !S_ISDIR(status.st_mode)));
+}
+
 }  // namespace
 
 std::string OwnVersion() {
@@ -91,9 +101,17 @@ int RunInventory(const Options& options) {
       return 2;
     }
   }
+  OutputFile file;
+  if (options.output && !file.Open(*options.output)) {
+    std::fprintf(stderr, "zeblix-inventory: --output: %s: %s\n", options.output->c_str(),
+                 std::strerror(errno));
+    return 2;
+  }
+  std::FILE* const out = options.output ? file.stream() : stdout;
+  const char* const out_name = options.output ? options.output->c_str() : "standard output";
   const rlim_t open_file_limit = RaiseOpenFileLimit();
   static char buffer[kOutputBuffer];
-  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+  std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
 
   const bool progress_shown = ShowsProgress(options.progress);
   ProgressLine progress(progress_shown, progress_shown && options.progress != Progress::kNever);
@@ -103,7 +121,8 @@ int RunInventory(const Options& options) {
                               options.archive_limits, options.hash, options.empty,
                               // -q silences them, but where they have no other place
                               options.progress != Progress::kNever ||
-                                  options.format == OutputFormat::kCycloneDx};
+                                  options.format == OutputFormat::kCycloneDx,
+                              OneFile(options)};
   const unsigned jobs =
       options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   WalkOptions walk_options{.follow_links = options.follow_links,
@@ -113,10 +132,10 @@ int RunInventory(const Options& options) {
                            .exclude_fs = options.exclude_fs};
   ShareOpenFiles(open_file_limit, jobs, walk_options);
   TreeWalk walk(walk_options, read_ahead);
-  OrderedScan scan(jobs, settings, stdout, progress);
+  OrderedScan scan(jobs, settings, out, progress);
   walk.OnDirectoriesHeld([&] { scan.Drain(); });
-  if (options.format == OutputFormat::kCsv) std::fputs(CsvHeader().c_str(), stdout);
-  if (options.format == OutputFormat::kCycloneDx) std::fputs(BomHead(OwnVersion()).c_str(), stdout);
+  if (options.format == OutputFormat::kCsv) std::fputs(CsvHeader().c_str(), out);
+  if (options.format == OutputFormat::kCycloneDx) std::fputs(BomHead().c_str(), out);
 
   const auto add = [&](WalkItem&& item) { scan.Add(std::move(item)); };
   for (const std::string& path : options.paths) {
@@ -133,12 +152,17 @@ int RunInventory(const Options& options) {
     walk.Walk(".", add);
   }
   const Totals totals = scan.Finish();
-  if (options.format == OutputFormat::kCycloneDx) std::fputs(BomTail().c_str(), stdout);
-  const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  if (options.format == OutputFormat::kCycloneDx) {
+    std::fputs(BomTail(OwnVersion(), scan.subject()).c_str(), out);
+  }
+  // The document is put in place whole even when some paths could not be read: those are errors
+  // of their own, and the exit status says so.
+  const bool written = std::fflush(out) == 0 && std::ferror(out) == 0 &&
+                       (!options.output || file.Commit());
   progress.Finish(totals, walk.passed_over().kernel, walk.passed_over().excluded);
   if (!written) {
     // Lines that could not be written are lost to the reader: say so, and fail.
-    std::fprintf(stderr, "zeblix-inventory: standard output: %s\n", std::strerror(errno));
+    std::fprintf(stderr, "zeblix-inventory: %s: %s\n", out_name, std::strerror(errno));
     return 1;
   }
   return totals.errors == 0 ? 0 : 1;

@@ -7,12 +7,14 @@
 #include <openssl/evp.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <new>
 #include <optional>
 #include <vector>
 
+#include "inventory/cyclonedx.h"
 #include "zeblix/scan.h"
 
 namespace {
@@ -89,6 +91,14 @@ class ItemScan {
   }
 
   void WriteLines();
+  // The innermost package or image (of the kind asked) the content at `member` lies in; -1 when
+  // none. Of two at the same depth, the one told later.
+  enum class Kind { kPackage, kImage, kEither };
+  int Innermost(std::span<const std::string> member, Kind kind) const;
+  // The package or image that holds holder `i`; -1 when none does.
+  int ParentOf(std::size_t i) const;
+  // Puts each package's and image's component, holding `children`, inside its own holder's.
+  void NestHolders(std::vector<std::string>& children);
 
   const WalkItem& item_;
   const ScanSettings& settings_;
@@ -96,10 +106,70 @@ class ItemScan {
   std::string path_;
   ScannedItem scanned_;
   std::vector<Pending> pending_;
+  std::vector<Holder> holders_;
   std::size_t records_in_content_ = 0;
 };
 
+int ItemScan::Innermost(std::span<const std::string> member, Kind kind) const {
+  int innermost = -1;
+  for (std::size_t i = 0; i < holders_.size(); ++i) {
+    const Holder& holder = holders_[i];
+    if ((kind == Kind::kPackage && !holder.package) || (kind == Kind::kImage && !holder.image) ||
+        !holder.Holds(member)) {
+      continue;
+    }
+    if (innermost < 0 || holder.where.size() >= holders_[innermost].where.size()) {
+      innermost = static_cast<int>(i);
+    }
+  }
+  return innermost;
+}
+
+int ItemScan::ParentOf(std::size_t i) const {
+  const MemberPath& where = holders_[i].where;
+  int parent = -1;
+  for (std::size_t j = 0; j < holders_.size(); ++j) {
+    const Holder& holder = holders_[j];
+    const bool outside = holder.where.size() < where.size() ||
+                         (holder.where.size() == where.size() && j < i);
+    if (j == i || !outside || !holder.Holds(where)) continue;
+    if (parent < 0 || holder.where.size() >= holders_[parent].where.size()) {
+      parent = static_cast<int>(j);
+    }
+  }
+  return parent;
+}
+
+void ItemScan::NestHolders(std::vector<std::string>& children) {
+  std::vector<std::size_t> order(holders_.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  // The innermost first, so that each is whole before it goes inside its own holder.
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return std::pair(holders_[a].where.size(), a) > std::pair(holders_[b].where.size(), b);
+  });
+  std::vector<int> parents(holders_.size());
+  std::size_t outermost = 0;
+  for (std::size_t i = 0; i < holders_.size(); ++i) {
+    parents[i] = ParentOf(i);
+    if (parents[i] < 0) ++outermost;
+  }
+  for (const std::size_t i : order) {
+    const Holder& holder = holders_[i];
+    const std::string bom_ref =
+        "zeblix-inventory:" + std::to_string(sequence_) + ".holder" + std::to_string(i);
+    LinePlace place{path_, holder.where, settings_.host, {}, bom_ref};
+    std::string& out = parents[i] < 0 ? scanned_.lines : children[parents[i]];
+    // The one package or image a run was asked about is the document's subject.
+    const bool subject = settings_.subject && sequence_ == 0 && parents[i] < 0 &&
+                         outermost == 1 && holder.where.empty();
+    AppendHolderComponent(holder, place, children[i], out, subject ? &scanned_.subject : nullptr);
+  }
+}
+
 void ItemScan::WriteLines() {
+  // CycloneDX nests each component inside its package's or image's.
+  const bool nested = settings_.format == OutputFormat::kCycloneDx && !holders_.empty();
+  std::vector<std::string> children(nested ? holders_.size() : 0);
   std::uint64_t line = 0;
   std::vector<std::string> digests;
   for (const Pending& pending : pending_) {
@@ -107,18 +177,26 @@ void ItemScan::WriteLines() {
     for (const auto& digest : pending.digests) digests.push_back(*digest);
     const std::string bom_ref =
         "zeblix-inventory:" + std::to_string(sequence_) + "." + std::to_string(line++);
-    const LinePlace place{path_, pending.member, settings_.host, digests, bom_ref};
+    LinePlace place{path_, pending.member, settings_.host, digests, bom_ref};
+    if (const int package = Innermost(pending.member, Kind::kPackage); package >= 0) {
+      place.package = &*holders_[package].package;
+    }
+    if (const int image = Innermost(pending.member, Kind::kImage); image >= 0) {
+      place.image = &*holders_[image].image;
+    }
+    const int holder = nested ? Innermost(pending.member, Kind::kEither) : -1;
+    std::string& out = holder >= 0 ? children[holder] : scanned_.lines;
     switch (pending.kind) {
       case Pending::kRecord:
-        AppendRecordLine(settings_.format, pending.record, place, scanned_.lines);
+        AppendRecordLine(settings_.format, pending.record, place, out);
         ++scanned_.totals.records;
         break;
       case Pending::kEmpty:
-        AppendEmptyLine(settings_.format, place, scanned_.lines);
+        AppendEmptyLine(settings_.format, place, out);
         break;
       case Pending::kError:
         if (settings_.format != OutputFormat::kCycloneDx) {
-          AppendErrorLine(settings_.format, place, pending.error, pending.message, scanned_.lines);
+          AppendErrorLine(settings_.format, place, pending.error, pending.message, out);
         }
         if (settings_.errors_on_stderr) {
           AppendErrorMessage(place, pending.error, pending.message, scanned_.messages);
@@ -127,6 +205,7 @@ void ItemScan::WriteLines() {
         break;
     }
   }
+  if (nested) NestHolders(children);
 }
 
 ScannedItem ItemScan::Run(bool probe_wait) {
@@ -155,7 +234,8 @@ ScannedItem ItemScan::Run(bool probe_wait) {
         }
         records_in_content_ = 0;
       },
-      nullptr};
+      nullptr,
+      [&](const Holder& holder) { holders_.push_back(holder); }};
   if (settings_.hash) events.new_digest = [] { return std::make_unique<Sha256>(); };
   if (settings_.archives) {
     ScanPacked(fd, BaseName(path_), settings_.archive_limits, events);

@@ -21,12 +21,15 @@ struct ScanSettings {
   bool hash = false;   // --hash sha256: the digest of every file or member read whole
   bool empty = false;  // --empty: a line for every file or member without a record
   bool errors_on_stderr = true;  // every error also named on standard error
+  // The run's one item, a file: a package or image it is becomes the document's subject.
+  bool subject = false;
 };
 
 // The lines of one item, what it tells on standard error (escaped for a terminal), and what it
 // adds to the totals.
 struct ScannedItem {
   std::string lines;
+  std::string subject;  // the component of the package or image the run was about, if any
   std::string messages;
   Totals totals;
 };

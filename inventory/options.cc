@@ -45,6 +45,8 @@ are never entered.
   -0, --null            the paths of --files-from end with NUL, not newline
       --format=FORMAT   json (JSON Lines, the default), csv (RFC 4180, a header row)
                         or cyclonedx (one CycloneDX 1.6 JSON document, an SBOM)
+  -o, --output=FILE     write to FILE, put in place once whole (a run that fails,
+                        or is stopped, leaves FILE as it was); - for standard output
       --hash=sha256     the SHA-256 of every file and member as stored
       --empty           a line, or component, also for every file without a record
       --host=NAME       the host name written on every line (default: this machine's)
@@ -91,6 +93,7 @@ constexpr option kLongOptions[] = {
     {     "files-from", required_argument, nullptr, kFilesFrom},
     {           "null",       no_argument, nullptr,        '0'},
     {         "format", required_argument, nullptr,    kFormat},
+    {         "output", required_argument, nullptr,        'o'},
     {           "host", required_argument, nullptr,      kHost},
     {       "progress",       no_argument, nullptr,  kProgress},
     {          "quiet",       no_argument, nullptr,        'q'},
@@ -142,7 +145,7 @@ ParseOutcome ParseOptions(int argc, char** argv, Options& options, std::string& 
   optind = 1;
   long number = 0;
   for (;;) {
-    const int option = getopt_long(argc, argv, ":j:Lx0qhV", kLongOptions, nullptr);
+    const int option = getopt_long(argc, argv, ":j:o:Lx0qhV", kLongOptions, nullptr);
     if (option == -1) break;
     switch (option) {
       case 'j':
@@ -170,6 +173,14 @@ ParseOutcome ParseOptions(int argc, char** argv, Options& options, std::string& 
           message = "--format: " + Quoted(optarg) + " is none of json, csv and cyclonedx";
           return ParseOutcome::kUsageError;
         }
+        break;
+      case 'o':
+        if (*optarg == '\0') {
+          message = "--output: the file name is empty";
+          return ParseOutcome::kUsageError;
+        }
+        options.output = optarg;
+        if (*options.output == "-") options.output.reset();
         break;
       case kHash:
         if (std::strcmp(optarg, "sha256") != 0) {

@@ -25,6 +25,7 @@ struct Options {
   bool archives = true;                   // --no-archives: every file scanned as it lies
   ArchiveLimits archive_limits;           // --archive-depth, --archive-max-bytes, --archive-max-ratio
   OutputFormat format = OutputFormat::kJsonLines;
+  std::optional<std::string> output;      // -o: written there once whole, not to standard output
   bool hash = false;                      // --hash sha256
   bool empty = false;                     // --empty: a line for every file without a record
   Progress progress = Progress::kWhenTerminal;

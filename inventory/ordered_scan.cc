@@ -170,6 +170,7 @@ void OrderedScan::Write(const WalkItem& item, const ScannedItem& scanned) {
     wrote_component_ = true;
   }
   std::fwrite(lines.data(), 1, lines.size(), out_);
+  if (!scanned.subject.empty()) subject_ = scanned.subject;
   if (!scanned.messages.empty()) std::fputs(scanned.messages.c_str(), stderr);
   totals_ += scanned.totals;
   if (progress_.Due()) progress_.Update(totals_, item.Path());

@@ -44,6 +44,9 @@ class OrderedScan {
   // Scans and writes everything added, and returns the totals.
   Totals Finish();
 
+  // The component of the package or image the run was about, once written; empty when none.
+  const std::string& subject() const { return subject_; }
+
  private:
   struct Slot {
     WalkItem item;
@@ -64,6 +67,7 @@ class OrderedScan {
 
   ScanSettings settings_;
   std::FILE* out_;
+  std::string subject_;
   ProgressLine& progress_;
   Totals totals_;
   std::uint64_t taken_ = 0;  // items scanned by the walk's own thread

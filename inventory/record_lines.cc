@@ -18,7 +18,7 @@ using Json = nlohmann::ordered_json;
 
 // The columns, in order: where a line lies, a record's fields, an error, the record count of a
 // file without any, and the digests of what holds the line's content, as stored.
-constexpr std::array<const char*, 27> kColumns = {"path",
+constexpr std::array<const char*, 36> kColumns = {"path",
                                                   "member",
                                                   "host",
                                                   "sha256",
@@ -44,12 +44,25 @@ constexpr std::array<const char*, 27> kColumns = {"path",
                                                   "errno",
                                                   "records",
                                                   "file_sha256",
-                                                  "member_sha256"};
+                                                  "member_sha256",
+                                                  "package_type",
+                                                  "package_name",
+                                                  "package_version",
+                                                  "package_architecture",
+                                                  "package_epoch",
+                                                  "package_purl",
+                                                  "image_digest",
+                                                  "image_tags",
+                                                  "image_purl"};
 using CsvRow = std::array<std::string, kColumns.size()>;
 constexpr std::size_t kFirstRecordColumn = 4;  // "format": the columns a record fills begin here
 constexpr std::size_t kErrorColumn = 22;
 constexpr std::size_t kRecordsColumn = 24;
 constexpr std::size_t kFileSha256Column = 25;
+constexpr std::size_t kPackageColumn = 27;
+constexpr std::size_t kImageColumn = 33;
+// Tags are words, so a blank parts them in one field.
+constexpr std::string_view kTagSeparator = " ";
 
 Json Text(std::string_view bytes) {
   if (simdjson::validate_utf8(bytes.data(), bytes.size())) return std::string(bytes);
@@ -62,6 +75,27 @@ Json MemberList(MemberNames member) {
   Json names = Json::array();
   for (const std::string& name : member) names.push_back(Text(name));
   return names;
+}
+
+Json PackageObject(const PackageIdentity& package) {
+  Json object{
+      {        "type", std::string(TypeName(package.type))},
+      {        "name",                        package.name},
+      {     "version",                     package.version},
+      {"architecture",                package.architecture}
+  };
+  if (!package.epoch.empty()) object["epoch"] = package.epoch;
+  object["purl"] = PackagePurl(package);
+  return object;
+}
+
+Json ImageObject(const ImageIdentity& image) {
+  Json object{
+      {"digest", image.digest},
+      {  "tags",   image.tags}
+  };
+  if (const std::string purl = ImagePurl(image); !purl.empty()) object["purl"] = purl;
+  return object;
 }
 
 void AppendName(std::string_view name, std::string& out) {
@@ -77,6 +111,8 @@ void AddPlace(Json& line, const LinePlace& place) {
   if (!place.member.empty()) line["member"] = MemberList(place.member);
   line["host"] = Text(place.host);
   if (const auto sha256 = place.sha256()) line["sha256"] = std::string(*sha256);
+  if (place.package != nullptr) line["package"] = PackageObject(*place.package);
+  if (place.image != nullptr) line["image"] = ImageObject(*place.image);
   if (place.member.empty() || place.digests.empty()) return;
   const auto known = [](const std::string& digest) {
     return digest.empty() ? Json() : Json(digest);
@@ -96,6 +132,23 @@ CsvRow CsvPlace(const LinePlace& place) {
   if (!place.member.empty() && !place.digests.empty()) {
     fields[kFileSha256Column] = place.digests.front();
     fields[kFileSha256Column + 1] = JoinNames(place.digests.subspan(1));
+  }
+  if (const PackageIdentity* package = place.package) {
+    const std::array<std::string, 6> columns = {std::string(TypeName(package->type)),
+                                                package->name,
+                                                package->version,
+                                                package->architecture,
+                                                package->epoch,
+                                                PackagePurl(*package)};
+    std::copy(columns.begin(), columns.end(), fields.begin() + kPackageColumn);
+  }
+  if (const ImageIdentity* image = place.image) {
+    fields[kImageColumn] = image->digest;
+    for (const std::string& tag : image->tags) {
+      if (&tag != image->tags.data()) fields[kImageColumn + 1] += kTagSeparator;
+      fields[kImageColumn + 1] += tag;
+    }
+    fields[kImageColumn + 2] = ImagePurl(*image);
   }
   return fields;
 }

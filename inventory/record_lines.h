@@ -7,7 +7,8 @@
 // stays valid JSON. CSV carries every field's bytes as they are.
 //
 // A record found inside an archive carries `member`, the names of the members it lies in, from
-// the outermost archive inward; `path` stays the archive file on disk.
+// the outermost archive inward; `path` stays the archive file on disk. A line inside a package
+// carries `package`, the innermost package's identity, and one inside an image `image`.
 #pragma once
 
 #include <optional>
@@ -15,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "archive/identity.h"
 #include "zeblix/scan.h"
 
 enum class OutputFormat { kJsonLines, kCsv, kCycloneDx };
@@ -35,6 +37,9 @@ struct LinePlace {
   // (a decompressed content's of its own bytes); an empty one could not be made.
   std::span<const std::string> digests;
   std::string_view bom_ref;  // a component's reference, unique in a document
+  // The innermost package and image the line lies in, if any.
+  const PackageIdentity* package = nullptr;
+  const ImageIdentity* image = nullptr;
 
   // The digest of the content the line lies in (the innermost), when known.
   std::optional<std::string_view> sha256() const {

@@ -15,7 +15,7 @@ gate() {
   wrong=$(jq -r --arg v "$release" 'select(.product_version and .product_version != $v)
                                     | "\(.path): \(.product_version)"' inventory.jsonl)
   [ -z "$wrong" ] || { echo "not version $release: $wrong"; return 1; }
-  "$inventory" --format cyclonedx --hash sha256 dist/bin > sbom.cdx.json
+  "$inventory" --format cyclonedx --hash sha256 -o sbom.cdx.json dist/bin
 }
 
 mkdir -p dist/bin

@@ -1,0 +1,467 @@
+// Control files are read as deb822 paragraphs, RPM headers by their index of tags, image
+// bookkeeping with nlohmann-json (without exceptions: a document that does not parse is a value).
+#include "archive/identity.h"
+
+#include <algorithm>
+#include <array>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using Json = nlohmann::json;
+
+// Names, versions, architectures and tags are words of printable ASCII, as Debian policy, RPM
+// and image references all have them; anything else is not an identity to match by.
+bool IsWord(std::string_view text) {
+  return !text.empty() && text.size() <= kMostIdentityText &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c < 0x7f; });
+}
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// Checks one field of an identity, naming it in the problem.
+bool Check(std::string_view field, std::string_view value, std::string& problem) {
+  if (value.empty()) {
+    problem = "has no " + std::string(field);
+  } else if (!IsWord(value)) {
+    problem = "has a " + std::string(field) + " that is not a word of printable ASCII (at most " +
+              std::to_string(kMostIdentityText) + " bytes)";
+  }
+  return problem.empty();
+}
+
+// The distributions whose vendors' names differ from the purl namespace they use.
+std::string VendorNamespace(std::string_view vendor) {
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 11> kKnown = {{
+      {"opensuse", "opensuse"},
+      {"suse", "suse"},
+      {"fedora", "fedora"},
+      {"red hat", "redhat"},
+      {"centos", "centos"},
+      {"rocky", "rocky"},
+      {"alma", "almalinux"},
+      {"amazon", "amazon"},
+      {"oracle", "oracle"},
+      {"openmandriva", "openmandriva"},
+      {"mageia", "mageia"},
+  }};
+  const std::string lower = Lower(vendor);
+  for (const auto& [said, name] : kKnown) {
+    if (lower.find(said) != std::string::npos) return std::string(name);
+  }
+  return IsWord(lower) ? lower : std::string();
+}
+
+}  // namespace
+
+bool Holder::Holds(std::span<const std::string> member) const {
+  if (member.size() < where.size() || !std::equal(where.begin(), where.end(), member.begin())) {
+    return false;
+  }
+  if (within.empty()) return true;
+  return member.size() > where.size() &&
+         std::find(within.begin(), within.end(), member[where.size()]) != within.end();
+}
+
+std::string_view TypeName(PackageIdentity::Type type) {
+  return type == PackageIdentity::Type::kDeb ? "deb" : "rpm";
+}
+
+std::optional<PackageIdentity> ReadDebControl(std::string_view control, std::string& problem) {
+  // The first paragraph's fields, by lower-case name; continuation lines are not needed.
+  std::map<std::string, std::string_view> fields;
+  bool begun = false;
+  while (!control.empty()) {
+    const std::size_t end = control.find('\n');
+    const std::string_view line = control.substr(0, end);
+    control = end == std::string_view::npos ? std::string_view() : control.substr(end + 1);
+    if (Trimmed(line).empty()) {
+      if (begun) break;
+      continue;
+    }
+    begun = true;
+    if (line.front() == ' ' || line.front() == '\t' || line.front() == '#') continue;
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) {
+      problem = "the package's control file: a line is neither a field nor its continuation";
+      return std::nullopt;
+    }
+    const std::string name = Lower(line.substr(0, colon));
+    if (!fields.emplace(name, Trimmed(line.substr(colon + 1))).second) {
+      problem = "the package's control file gives the field " +
+                std::string(line.substr(0, colon)) + " twice";
+      return std::nullopt;
+    }
+  }
+  PackageIdentity package;
+  package.type = PackageIdentity::Type::kDeb;
+  package.name = fields["package"];
+  package.version = fields["version"];
+  package.architecture = fields["architecture"];
+  std::string why;
+  if (!Check("Package field", package.name, why) || !Check("Version field", package.version, why) ||
+      !Check("Architecture field", package.architecture, why)) {
+    problem = "the package's control file " + why;
+    return std::nullopt;
+  }
+  const std::string origin = VendorNamespace(fields["origin"]);
+  package.vendor = !origin.empty()                                           ? origin
+                   : Lower(fields["maintainer"]).find("ubuntu") != std::string::npos ? "ubuntu"
+                                                                              : "debian";
+  return package;
+}
+
+namespace {
+
+// An RPM: a lead, then a signature header (padded to 8 bytes), then the header proper; each
+// header is a magic, a count of index entries and the size of its data, the entries, the data.
+constexpr std::size_t kRpmLead = 96;
+constexpr std::size_t kHeaderIntro = 16;
+constexpr std::size_t kIndexEntry = 16;
+constexpr std::uint32_t kMostTags = 0xffff;
+constexpr std::array<std::uint8_t, 4> kLeadMagic = {0xed, 0xab, 0xee, 0xdb};
+constexpr std::array<std::uint8_t, 4> kHeaderMagic = {0x8e, 0xad, 0xe8, 0x01};
+
+enum RpmTag : std::uint32_t {
+  kName = 1000,
+  kVersion = 1001,
+  kRelease = 1002,
+  kEpoch = 1003,
+  kVendor = 1011,
+  kArch = 1022,
+};
+enum RpmType : std::uint32_t { kInt32 = 4, kString = 6, kStringArray = 8, kI18nString = 9 };
+
+std::uint32_t BigEndian32(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
+         std::uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
+}
+
+bool MagicAt(std::span<const std::uint8_t> bytes, std::size_t at,
+             const std::array<std::uint8_t, 4>& magic) {
+  return bytes.size() >= at + magic.size() && std::equal(magic.begin(), magic.end(), &bytes[at]);
+}
+
+// The size of the header at `at`, when its intro is there: 0 when it is not yet; nullopt when
+// it is not a header.
+std::optional<std::size_t> HeaderSize(std::span<const std::uint8_t> bytes, std::size_t at,
+                                      std::string& problem) {
+  if (bytes.size() < at + kHeaderIntro) return 0;
+  if (!MagicAt(bytes, at, kHeaderMagic)) {
+    problem = "RPM package: a header does not begin with its magic";
+    return std::nullopt;
+  }
+  const std::uint32_t tags = BigEndian32(bytes, at + 8);
+  const std::uint32_t data = BigEndian32(bytes, at + 12);
+  if (tags > kMostTags || data > kMostRpmHeaderBytes) {
+    problem = "RPM package: its headers are larger than " +
+              std::to_string(kMostRpmHeaderBytes >> 20) + " MiB";
+    return std::nullopt;
+  }
+  return kHeaderIntro + std::size_t{tags} * kIndexEntry + data;
+}
+
+// A string the index entry points at, within the header's data.
+std::optional<std::string_view> StringAt(std::span<const std::uint8_t> data, std::uint32_t offset) {
+  if (offset >= data.size()) return std::nullopt;
+  const auto* begin = reinterpret_cast<const char*>(data.data()) + offset;
+  const std::string_view rest(begin, data.size() - offset);
+  const std::size_t end = rest.find('\0');
+  if (end == std::string_view::npos) return std::nullopt;
+  return rest.substr(0, end);
+}
+
+}  // namespace
+
+std::optional<std::size_t> RpmHeadersSize(std::span<const std::uint8_t> head,
+                                          std::string& problem) {
+  if (head.size() < kRpmLead + kHeaderIntro) return kRpmLead + kHeaderIntro;
+  if (!MagicAt(head, 0, kLeadMagic)) {
+    problem = "RPM package: its lead does not begin with the RPM magic";
+    return std::nullopt;
+  }
+  const std::optional<std::size_t> signature = HeaderSize(head, kRpmLead, problem);
+  if (!signature) return std::nullopt;
+  const std::size_t header_at = kRpmLead + (*signature + 7) / 8 * 8;
+  const std::optional<std::size_t> header = HeaderSize(head, header_at, problem);
+  if (!header) return std::nullopt;
+  if (*header == 0) return header_at + kHeaderIntro;
+  if (header_at + *header > kMostRpmHeaderBytes) {
+    problem = "RPM package: its headers are larger than " +
+              std::to_string(kMostRpmHeaderBytes >> 20) + " MiB";
+    return std::nullopt;
+  }
+  return header_at + *header;
+}
+
+std::optional<PackageIdentity> ReadRpmHeaders(std::span<const std::uint8_t> bytes,
+                                              std::string& problem) {
+  const std::optional<std::size_t> size = RpmHeadersSize(bytes, problem);
+  if (!size) return std::nullopt;
+  if (*size > bytes.size()) {
+    problem = "RPM package: it ends within its headers";
+    return std::nullopt;
+  }
+  const std::size_t signature = *HeaderSize(bytes, kRpmLead, problem);
+  const std::size_t at = kRpmLead + (signature + 7) / 8 * 8;
+  const std::uint32_t tags = BigEndian32(bytes, at + 8);
+  const auto index = bytes.subspan(at + kHeaderIntro, std::size_t{tags} * kIndexEntry);
+  const auto data = bytes.subspan(at + kHeaderIntro + index.size(), BigEndian32(bytes, at + 12));
+  std::map<std::uint32_t, std::string_view> texts;
+  std::optional<std::uint32_t> epoch;
+  for (std::size_t entry = 0; entry < index.size(); entry += kIndexEntry) {
+    const std::uint32_t tag = BigEndian32(index, entry);
+    const std::uint32_t type = BigEndian32(index, entry + 4);
+    const std::uint32_t offset = BigEndian32(index, entry + 8);
+    if (tag == kEpoch && type == kInt32 && offset <= data.size() && data.size() - offset >= 4) {
+      epoch = BigEndian32(data, offset);
+    } else if (type == kString || type == kI18nString || type == kStringArray) {
+      if (const auto text = StringAt(data, offset)) texts.emplace(tag, *text);
+    }
+  }
+  // A source package's lead says so; its arch tag names the machine it was built on.
+  const bool source = bytes[7] == 1;
+  PackageIdentity package;
+  package.type = PackageIdentity::Type::kRpm;
+  package.name = texts[kName];
+  package.version = texts[kVersion];
+  package.architecture = source ? "src" : std::string(texts[kArch]);
+  if (epoch) package.epoch = std::to_string(*epoch);
+  package.vendor = VendorNamespace(texts[kVendor]);
+  std::string why;
+  if (!Check("name tag", package.name, why) || !Check("version tag", package.version, why) ||
+      !Check("release tag", texts[kRelease], why) || !Check("arch tag", package.architecture, why)) {
+    problem = "RPM package: its header " + why;
+    return std::nullopt;
+  }
+  package.version += '-';
+  package.version += texts[kRelease];
+  return package;
+}
+
+namespace {
+
+// Bookkeeping kept for one archive, and the names of members that may be layers.
+constexpr std::size_t kMostBookkeepingKept = std::size_t{16} << 20;
+constexpr std::size_t kMostLayerNames = 100000;
+constexpr std::size_t kMostImageTags = 256;
+// An index may name indexes (one for each platform); no deeper than this.
+constexpr int kDeepestIndex = 4;
+constexpr std::size_t kMostSteps = 10000;
+constexpr std::string_view kReferenceName = "org.opencontainers.image.ref.name";
+constexpr std::string_view kContainerdName = "io.containerd.image.name";
+
+std::string_view WithoutDotSlash(std::string_view name) {
+  while (name.starts_with("./")) name.remove_prefix(2);
+  while (name.starts_with('/')) name.remove_prefix(1);
+  return name;
+}
+
+bool IsHex(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// "sha256:<hex>" from a digest, or from a blob's name (blobs/sha256/<hex>, <hex>.json); empty
+// when it is neither.
+std::string DigestOf(std::string_view text) {
+  if (text.starts_with("sha256:")) text.remove_prefix(7);
+  if (text.starts_with("blobs/sha256/")) text.remove_prefix(13);
+  if (text.ends_with(".json")) text.remove_suffix(5);
+  return text.size() == 64 && IsHex(text) ? "sha256:" + std::string(text) : std::string();
+}
+
+std::string BlobName(std::string_view digest) {
+  return "blobs/sha256/" + std::string(digest.substr(7));
+}
+
+const Json* Member(const Json& object, std::string_view key) {
+  if (!object.is_object()) return nullptr;
+  const auto found = object.find(key);
+  return found == object.end() ? nullptr : &*found;
+}
+
+std::string StringMember(const Json& object, std::string_view key) {
+  const Json* value = Member(object, key);
+  return value != nullptr && value->is_string() ? value->get<std::string>() : std::string();
+}
+
+// The strings of an array, each checked to be a word; what is not goes into `problems`.
+std::vector<std::string> Words(const Json* array, std::string_view what,
+                               std::vector<std::string>& problems) {
+  std::vector<std::string> words;
+  if (array == nullptr || !array->is_array()) return words;
+  for (const Json& item : *array) {
+    if (item.is_string() && IsWord(item.get_ref<const std::string&>()) && words.size() < kMostImageTags) {
+      words.push_back(item.get<std::string>());
+    } else {
+      problems.push_back(std::string(what) + ": a name that is not a word of printable ASCII");
+    }
+  }
+  return words;
+}
+
+void AddImage(std::vector<Holder>& images, std::string digest, std::vector<std::string> tags,
+              std::vector<std::string> within) {
+  for (Holder& image : images) {
+    if (image.image->digest != digest) continue;
+    for (std::string& tag : tags) {
+      if (std::find(image.image->tags.begin(), image.image->tags.end(), tag) ==
+          image.image->tags.end()) {
+        image.image->tags.push_back(std::move(tag));
+      }
+    }
+    image.within.insert(image.within.end(), within.begin(), within.end());
+    return;
+  }
+  Holder image;
+  image.image = ImageIdentity{std::move(digest), std::move(tags)};
+  image.within = std::move(within);
+  images.push_back(std::move(image));
+}
+
+}  // namespace
+
+bool ImageBookkeeping::Wants(std::string_view name, std::int64_t size) const {
+  if (size > static_cast<std::int64_t>(kMostBookkeepingBytes)) return false;
+  name = WithoutDotSlash(name);
+  if (name == "manifest.json" || name == "index.json") return true;
+  // Manifests and configs are small blobs; layers are seldom that small, and are not JSON.
+  return size > 0 && !DigestOf(name).empty();
+}
+
+bool ImageBookkeeping::Keep(std::string_view name, std::string_view bytes) {
+  const std::string_view text = Trimmed(bytes);
+  if (bytes.size() > kMostBookkeepingBytes) return false;
+  if (!text.starts_with('{') && !text.starts_with('[')) return true;
+  if (kept_bytes_ + bytes.size() > kMostBookkeepingKept) return false;
+  kept_bytes_ += bytes.size();
+  kept_.insert_or_assign(std::string(WithoutDotSlash(name)), std::string(bytes));
+  return true;
+}
+
+void ImageBookkeeping::Saw(std::string_view name) {
+  const std::string_view plain = WithoutDotSlash(name);
+  if ((plain.starts_with("blobs/") || plain.ends_with("/layer.tar")) &&
+      names_.size() < kMostLayerNames) {
+    names_.emplace(std::string(plain), std::string(name));
+  }
+}
+
+std::vector<std::string> ImageBookkeeping::LayerNames(
+    const std::vector<std::string>& layers) const {
+  std::vector<std::string> names;
+  for (const std::string& layer : layers) {
+    const auto found = names_.find(WithoutDotSlash(layer));
+    if (found != names_.end()) names.push_back(found->second);
+  }
+  return names;
+}
+
+std::vector<Holder> ImageBookkeeping::Images(std::vector<std::string>& problems) const {
+  // Docker since version 25 saves both; its manifest.json has the tags.
+  std::vector<Holder> images;
+  if (const auto manifest = kept_.find("manifest.json"); manifest != kept_.end()) {
+    images = SavedImages(manifest->second, problems);
+  }
+  if (const auto index = kept_.find("index.json"); images.empty() && index != kept_.end()) {
+    images = LayoutImages(index->second, problems);
+  }
+  // The one image of an archive holds all of it.
+  if (images.size() == 1) images.front().within.clear();
+  return images;
+}
+
+std::vector<Holder> ImageBookkeeping::SavedImages(const std::string& manifest,
+                                                  std::vector<std::string>& problems) const {
+  std::vector<Holder> images;
+  // Other tools' manifest.json (a web app's, a browser extension's) are not images.
+  const Json saved = Json::parse(manifest, nullptr, /*allow_exceptions=*/false);
+  if (!saved.is_array()) return images;
+  for (const Json& entry : saved) {
+    if (Member(entry, "Config") == nullptr) continue;
+    const std::string digest = DigestOf(StringMember(entry, "Config"));
+    if (digest.empty()) {
+      problems.push_back("manifest.json: an image's Config does not name a sha256 digest");
+      continue;
+    }
+    std::vector<std::string> layers = Words(Member(entry, "Layers"), "manifest.json", problems);
+    AddImage(images, digest, Words(Member(entry, "RepoTags"), "manifest.json", problems),
+             LayerNames(layers));
+  }
+  return images;
+}
+
+std::vector<Holder> ImageBookkeeping::LayoutImages(const std::string& index,
+                                                   std::vector<std::string>& problems) const {
+  std::vector<Holder> images;
+  // Each descriptor, with the names its index gave the images it leads to, and its depth.
+  struct Step {
+    Json descriptor;
+    std::vector<std::string> tags;
+    int depth;
+  };
+  std::vector<Step> steps;
+  const auto add_descriptors = [&](const Json& document, const std::vector<std::string>& tags,
+                                   int depth) {
+    const Json* manifests = Member(document, "manifests");
+    if (manifests == nullptr || !manifests->is_array()) return;
+    for (const Json& descriptor : *manifests) steps.push_back({descriptor, tags, depth});
+  };
+  add_descriptors(Json::parse(index, nullptr, /*allow_exceptions=*/false), {}, 0);
+  for (std::size_t i = 0; i < steps.size() && i < kMostSteps; ++i) {
+    const Step step = steps[i];  // steps may grow below
+    const Json* annotations = Member(step.descriptor, "annotations");
+    // Attestations ride along in an index; they are not images.
+    if (annotations != nullptr && Member(*annotations, "vnd.docker.reference.type") != nullptr) {
+      continue;
+    }
+    std::vector<std::string> tags = step.tags;
+    const std::string name = annotations == nullptr ? std::string()
+                             : !StringMember(*annotations, kContainerdName).empty()
+                                 ? StringMember(*annotations, kContainerdName)
+                                 : StringMember(*annotations, kReferenceName);
+    if (IsWord(name) && std::find(tags.begin(), tags.end(), name) == tags.end()) {
+      tags.push_back(name);
+    }
+    const std::string digest = DigestOf(StringMember(step.descriptor, "digest"));
+    const auto blob = digest.empty() ? kept_.end() : kept_.find(BlobName(digest));
+    if (blob == kept_.end()) {
+      problems.push_back("index.json names a manifest the layout does not hold");
+      continue;
+    }
+    const Json document = Json::parse(blob->second, nullptr, /*allow_exceptions=*/false);
+    if (Member(document, "manifests") != nullptr) {
+      if (step.depth < kDeepestIndex) add_descriptors(document, tags, step.depth + 1);
+      continue;
+    }
+    const Json* config = Member(document, "config");
+    const std::string config_digest =
+        config == nullptr ? std::string() : DigestOf(StringMember(*config, "digest"));
+    if (config_digest.empty()) {
+      problems.push_back("an image manifest names no sha256 config");
+      continue;
+    }
+    std::vector<std::string> layers;
+    if (const Json* list = Member(document, "layers"); list != nullptr && list->is_array()) {
+      for (const Json& layer : *list) {
+        const std::string layer_digest = DigestOf(StringMember(layer, "digest"));
+        if (!layer_digest.empty()) layers.push_back(BlobName(layer_digest));
+      }
+    }
+    AddImage(images, config_digest, std::move(tags), LayerNames(layers));
+  }
+  return images;
+}
