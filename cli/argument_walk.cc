@@ -95,6 +95,7 @@ void ScanDirectoryEntries(WalkNames& names, ReadAhead& read_ahead) {
     svr_log(kMainTrace, kMainName, "processing file %s\n", names.full_name.c_str());
     LoadPrintVersionInfo(names.full_name.c_str(), facts);
   }
+  read_ahead.Release(dirfd(directory));
   closedir(directory);
 }
 

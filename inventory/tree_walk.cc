@@ -250,6 +250,7 @@ void TreeWalk::PopLevel(const Take& take) {
       parent.next_kept = 0;
     }
   }
+  if (level.fd >= 0) read_ahead_.Release(level.fd);
   if (level.listing != nullptr) {
     closedir(level.listing);
   } else if (level.fd >= 0) {
@@ -266,6 +267,7 @@ void TreeWalk::PopLevel(const Take& take) {
 void TreeWalk::CloseShallowestListing() {
   while (levels_[first_open_].fd < 0) ++first_open_;
   Level& level = levels_[first_open_];
+  read_ahead_.Release(level.fd);
   if (level.listing != nullptr) {
     Entry entry;
     while (NextEntry(level, entry)) level.kept.push_back(std::move(entry));
