@@ -35,9 +35,9 @@ time_cold() {
     [cat]="cat ${files[*]}"
   )
   [ -x "$inventory" ] && cmds[inventory]="$inventory -q -j 2 $target"
-  [ -x "$inventory" ] && cmds[inventory1]="$inventory -q -j 1 $target"
+  [ -x "$inventory" ] && cmds[inv-j1]="$inventory -q -j 1 $target"
   [ -d "$target" ] && cmds[parallel]="$floor -j 64 $target"
-  [ -n "${BASELINE:-}" ] && cmds[baseline]="env -u SVRLOG $BASELINE $target"
+  [ -n "${BASELINE:-}" ] && cmds[base]="env -u SVRLOG $BASELINE $target"
   local order=("${!cmds[@]}") tmp c
   tmp=$(mktemp -d)
   for ((r = 0; r <= rounds; r++)); do
@@ -70,14 +70,14 @@ for entry in big-none:big/none.bin small:small libs:libs; do
     "$(ratio "$z" "$c")" "$([ -n "$i" ] && ratio "$i" "$c" || echo -)" \
     "$([ -n "$p" ] && ratio "$p" "$f" || echo -)"
   line="  spread (fastest-slowest round):"
-  for k in zeblix floor cat inventory inventory1 parallel baseline; do
+  for k in zeblix floor cat inventory inv-j1 parallel base; do
     [ -z "${spread[$name,$k]:-}" ] || line+=" $k ${spread[$name,$k]}"
   done
   echo "$line"
   summary+="$name $(ratio "$z" "$f")x floor, $(ratio "$z" "$c")x cat"
   [ -z "$p" ] || summary+=", $(ratio "$z" "$p")x parallel floor (which is $(ratio "$p" "$f")x floor)"
-  [ -z "${BASELINE:-}" ] || summary+=", $(ratio "$z" "${med[$name,baseline]}")x baseline"
-  [ -z "${med[$name,inventory1]:-}" ] || summary+=", inventory -j 1 $(ratio "${med[$name,inventory1]}" "$f")x floor"
+  [ -z "${BASELINE:-}" ] || summary+=", $(ratio "$z" "${med[$name,base]}")x baseline"
+  [ -z "${med[$name,inv-j1]:-}" ] || summary+=", inventory -j 1 $(ratio "${med[$name,inv-j1]}" "$f")x floor"
   summary+="; "
 done
 echo "summary (cold): ${summary}$rounds rounds"
