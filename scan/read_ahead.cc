@@ -101,24 +101,26 @@ class ReadAhead::Queue {
     return sqe;
   }
 
-  void QueueLook(unsigned slot) {
+  // A request on the slot's name, resolved in its directory.
+  io_uring_sqe* NamedRequest(unsigned slot, Step step, std::uint8_t opcode) {
     Slot& s = slots_[slot];
-    io_uring_sqe* look = Request(slot, kLook);
-    look->opcode = IORING_OP_STATX;
-    look->fd = s.dir_fd;
-    look->addr = reinterpret_cast<std::uintptr_t>(s.name.c_str());
-    look->len = STATX_TYPE;
-    look->off = reinterpret_cast<std::uintptr_t>(&s.status);
+    io_uring_sqe* sqe = Request(slot, step);
+    sqe->opcode = opcode;
+    sqe->fd = s.dir_fd;
+    sqe->addr = reinterpret_cast<std::uintptr_t>(s.name.c_str());
     s.naming = true;
+    return sqe;
+  }
+
+  void QueueLook(unsigned slot) {
+    io_uring_sqe* look = NamedRequest(slot, kLook, IORING_OP_STATX);
+    look->len = STATX_TYPE;
+    look->off = reinterpret_cast<std::uintptr_t>(&slots_[slot].status);
   }
 
   // Open into the slot's descriptor, then advise on it even if nothing else, then close it.
   void QueueOpen(unsigned slot) {
-    Slot& s = slots_[slot];
-    io_uring_sqe* open = Request(slot, kOpen);
-    open->opcode = IORING_OP_OPENAT;
-    open->fd = s.dir_fd;
-    open->addr = reinterpret_cast<std::uintptr_t>(s.name.c_str());
+    io_uring_sqe* open = NamedRequest(slot, kOpen, IORING_OP_OPENAT);
     open->open_flags = kOpenFlags & ~O_CLOEXEC;  // a ring's own descriptor is never inherited
     open->file_index = slot + 1;
     open->flags = IOSQE_IO_LINK;
@@ -131,7 +133,6 @@ class ReadAhead::Queue {
     io_uring_sqe* close = Request(slot, kClose);
     close->opcode = IORING_OP_CLOSE;
     close->file_index = slot + 1;
-    s.naming = true;
   }
 
   void Completed(unsigned slot, Step step, int result) {
