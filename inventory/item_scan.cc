@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
+#include <map>
 #include <memory>
 #include <new>
 #include <optional>
@@ -92,11 +94,11 @@ class ItemScan {
 
   void WriteLines();
   // The innermost package or image (of the kind asked) the content at `member` lies in; -1 when
-  // none. Of two at the same depth, the one told later.
+  // none. Of two at the same depth, the one told later; at the depth of `member` itself, only one
+  // told before `before` (a holder's own holder is found so).
   enum class Kind { kPackage, kImage, kEither };
-  int Innermost(std::span<const std::string> member, Kind kind) const;
-  // The package or image that holds holder `i`; -1 when none does.
-  int ParentOf(std::size_t i) const;
+  int Innermost(std::span<const std::string> member, Kind kind,
+                std::size_t before = std::numeric_limits<std::size_t>::max()) const;
   // Puts each package's and image's component, holding `children`, inside its own holder's.
   void NestHolders(std::vector<std::string>& children);
 
@@ -107,37 +109,25 @@ class ItemScan {
   ScannedItem scanned_;
   std::vector<Pending> pending_;
   std::vector<Holder> holders_;
+  std::map<MemberPath, std::vector<std::size_t>> by_where_;  // holders_ by where they lie
   std::size_t records_in_content_ = 0;
 };
 
-int ItemScan::Innermost(std::span<const std::string> member, Kind kind) const {
-  int innermost = -1;
-  for (std::size_t i = 0; i < holders_.size(); ++i) {
-    const Holder& holder = holders_[i];
-    if ((kind == Kind::kPackage && !holder.package) || (kind == Kind::kImage && !holder.image) ||
-        !holder.Holds(member)) {
-      continue;
-    }
-    if (innermost < 0 || holder.where.size() >= holders_[innermost].where.size()) {
-      innermost = static_cast<int>(i);
-    }
-  }
-  return innermost;
-}
-
-int ItemScan::ParentOf(std::size_t i) const {
-  const MemberPath& where = holders_[i].where;
-  int parent = -1;
-  for (std::size_t j = 0; j < holders_.size(); ++j) {
-    const Holder& holder = holders_[j];
-    const bool outside = holder.where.size() < where.size() ||
-                         (holder.where.size() == where.size() && j < i);
-    if (j == i || !outside || !holder.Holds(where)) continue;
-    if (parent < 0 || holder.where.size() >= holders_[parent].where.size()) {
-      parent = static_cast<int>(j);
+int ItemScan::Innermost(std::span<const std::string> member, Kind kind, std::size_t before) const {
+  // From the longest prefix of the member path down, the holders there, the later first.
+  for (std::size_t length = member.size() + 1; length-- > 0;) {
+    const auto found = by_where_.find(MemberPath(member.begin(), member.begin() + length));
+    if (found == by_where_.end()) continue;
+    for (auto i = found->second.rbegin(); i != found->second.rend(); ++i) {
+      const Holder& holder = holders_[*i];
+      if ((kind == Kind::kPackage && !holder.package) || (kind == Kind::kImage && !holder.image) ||
+          (length == member.size() && *i >= before) || !holder.Holds(member)) {
+        continue;
+      }
+      return static_cast<int>(*i);
     }
   }
-  return parent;
+  return -1;
 }
 
 void ItemScan::NestHolders(std::vector<std::string>& children) {
@@ -150,7 +140,7 @@ void ItemScan::NestHolders(std::vector<std::string>& children) {
   std::vector<int> parents(holders_.size());
   std::size_t outermost = 0;
   for (std::size_t i = 0; i < holders_.size(); ++i) {
-    parents[i] = ParentOf(i);
+    parents[i] = Innermost(holders_[i].where, Kind::kEither, i);
     if (parents[i] < 0) ++outermost;
   }
   for (const std::size_t i : order) {
@@ -235,7 +225,10 @@ ScannedItem ItemScan::Run(bool probe_wait) {
         records_in_content_ = 0;
       },
       nullptr,
-      [&](const Holder& holder) { holders_.push_back(holder); }};
+      [&](const Holder& holder) {
+        by_where_[holder.where].push_back(holders_.size());
+        holders_.push_back(holder);
+      }};
   if (settings_.hash) events.new_digest = [] { return std::make_unique<Sha256>(); };
   if (settings_.archives) {
     ScanPacked(fd, BaseName(path_), settings_.archive_limits, events);
