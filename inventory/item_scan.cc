@@ -114,6 +114,7 @@ class ItemScan {
 };
 
 int ItemScan::Innermost(std::span<const std::string> member, Kind kind, std::size_t before) const {
+  if (by_where_.empty()) return -1;  // most files: no path need be looked up
   // From the longest prefix of the member path down, the holders there, the later first.
   for (std::size_t length = member.size() + 1; length-- > 0;) {
     const auto found = by_where_.find(MemberPath(member.begin(), member.begin() + length));
