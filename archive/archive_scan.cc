@@ -20,6 +20,8 @@
 
 #include "archive/archive_signatures.h"
 #include "archive/content_stream.h"
+#include "archive/decoded_stream.h"
+#include "archive/reader_process.h"
 
 namespace {
 
@@ -159,6 +161,15 @@ bool HoldsNoContent(struct archive* reader, struct archive_entry* entry) {
          IsArBookkeeping(reader, entry);
 }
 
+ArchiveEvents::EntryKind KindOf(struct archive_entry* entry) {
+  const auto type = archive_entry_filetype(entry);
+  if (type == AE_IFDIR) return ArchiveEvents::EntryKind::kDirectory;
+  if ((type == AE_IFREG || type == 0) && archive_entry_hardlink(entry) == nullptr) {
+    return ArchiveEvents::EntryKind::kFile;
+  }
+  return ArchiveEvents::EntryKind::kOther;
+}
+
 std::string NameOf(struct archive_entry* entry) {
   if (const char* name = archive_entry_pathname(entry)) return name;
   if (const char* name = archive_entry_pathname_utf8(entry)) return name;
@@ -174,7 +185,9 @@ struct Failure {
 // What a scan tells, held back while an archive has not yet shown a member.
 class Outbox {
  public:
-  explicit Outbox(const ArchiveEvents& events) : events_(events) {}
+  explicit Outbox(const ArchiveEvents& events) : events_(&events) {}
+  // From now on, what is told goes to `events` (a reader's process tells its parent).
+  void Redirect(const ArchiveEvents& events) { events_ = &events; }
 
   void Record(const MemberPath& member, const Digests& digests, const zeblix::Record& record) {
     Send({Event::kRecord, member, digests, record, 0, {}});
@@ -188,6 +201,9 @@ class Outbox {
   void Holds(Holder holder) {
     Send({Event::kHolder, {}, {}, {}, 0, {}, std::make_shared<const Holder>(std::move(holder))});
   }
+  void Entry(const MemberPath& archive, const std::string& name, ArchiveEvents::EntryKind kind) {
+    Send({Event::kEntry, archive, {}, {}, static_cast<int>(kind), name});
+  }
 
   // Holds what is told from now on, until it is released (to the hold before, or out) or dropped.
   void Hold() { held_.emplace_back(); }
@@ -199,7 +215,7 @@ class Outbox {
   void Drop() { held_.pop_back(); }
 
   struct Event {
-    enum Kind { kRecord, kError, kScanned, kHolder } kind;
+    enum Kind { kRecord, kError, kScanned, kHolder, kEntry } kind;
     MemberPath member;
     Digests digests;
     zeblix::Record record;
@@ -232,17 +248,20 @@ class Outbox {
     if (!held_.empty()) return held_.back().push_back(std::move(event));
     switch (event.kind) {
       case Event::kRecord:
-        return events_.on_record(event.member, event.digests, event.record);
+        return events_->on_record(event.member, event.digests, event.record);
       case Event::kError:
-        return events_.on_error(event.member, event.error, event.message);
+        return events_->on_error(event.member, event.error, event.message);
       case Event::kScanned:
-        return events_.on_scanned(event.member, event.digests);
+        return events_->on_scanned(event.member, event.digests);
       case Event::kHolder:
-        return events_.on_holder(*event.holder);
+        return events_->on_holder(*event.holder);
+      case Event::kEntry:
+        return events_->on_entry(event.member, event.message,
+                                 static_cast<ArchiveEvents::EntryKind>(event.error));
     }
   }
 
-  const ArchiveEvents& events_;
+  const ArchiveEvents* events_;
   std::vector<std::vector<Event>> held_;
   std::uint64_t told_ = 0;
 };
@@ -289,6 +308,11 @@ class MemberBookkeeping {
     if (image_member_ && !book_.Keep(name, kept_)) spent_ = true;
     image_member_ = false;
   }
+  // A member told under another name: a hard link, or a symbolic link to one.
+  void SawLink(struct archive_entry* entry, const std::string& name) {
+    if (archive_entry_hardlink(entry) != nullptr) return book_.Saw(name);
+    if (const char* target = archive_entry_symlink(entry)) book_.SawLink(name, target);
+  }
 
   // The package or images the archive at `where` is, and what did not read.
   std::vector<Holder> Holders(const MemberPath& where, std::vector<std::string>& problems) const {
@@ -327,12 +351,16 @@ class MemberBookkeeping {
 class PackedScan {
  public:
   PackedScan(std::string_view file_name, const ArchiveLimits& limits, const ArchiveEvents& events)
-      : file_name_(file_name), limits_(limits), events_(events), budget_(limits), outbox_(events) {}
+      : file_name_(file_name), limits_(limits), events_(&events), budget_(limits), outbox_(events) {}
 
   // Scans the file: through its archives, or (`as_it_lies`) only its own bytes.
   void Run(int fd, bool as_it_lies);
 
  private:
+  // Scans a file that looks packed, in a reader's process of its own where the limits ask.
+  void ScanPackedFile(FileStream& file);
+  // Reads what is left of the file for its digest, and tells a bound that was passed.
+  void Finish(FileStream& file);
   // A name on the member path while one content is scanned, with the slot of its digest; none
   // when there is no name.
   class Named {
@@ -353,6 +381,9 @@ class PackedScan {
   void ScanContent(ContentStream& stream, bool decompressed, int archives, int filters);
   void ScanCompressed(ContentStream& stream, Packing packing, bool decompressed, int archives,
                       int filters);
+  // A compression decoded here, not by libarchive.
+  void ScanDecoded(ContentStream& stream, Codec codec, Packing packing, bool decompressed,
+                   int archives, int filters);
   void ScanArchive(ContentStream& stream, Packing packing, bool decompressed, int archives);
   // Reads the members of an open archive; false, with why, when it failed before it showed one.
   bool ReadMembers(struct archive* reader, ContentStream& stream, int archives, Failure& failure);
@@ -384,43 +415,70 @@ class PackedScan {
 
   std::string file_name_;
   const ArchiveLimits& limits_;
-  const ArchiveEvents& events_;
+  const ArchiveEvents* events_;
   Budget budget_;
   Outbox outbox_;
   MemberPath where_;
   Digests digests_;  // the file's, then one for each name on where_; none without a digest
   // Where the control file goes while a .deb's control tarball is scanned.
   std::string* control_wanted_ = nullptr;
+  // The member being scanned may be an image's layer, whose archive's entries are listed.
+  bool in_layer_ = false;
 };
 
 PackedScan::Named::Named(PackedScan& scan, ContentStream& stream, std::optional<std::string> name)
     : scan_(scan), named_(name.has_value()) {
   if (!named_) return;
   scan_.where_.push_back(std::move(*name));
-  if (!scan_.events_.new_digest) return;
+  if (!scan_.events_->new_digest) return;
   scan_.digests_.push_back(std::make_shared<std::string>());
-  stream.DigestInto(scan_.digests_.back(), scan_.events_.new_digest());
+  stream.DigestInto(scan_.digests_.back(), scan_.events_->new_digest());
 }
 
 PackedScan::Named::~Named() {
   if (!named_) return;
   scan_.where_.pop_back();
-  if (scan_.events_.new_digest) scan_.digests_.pop_back();
+  if (scan_.events_->new_digest) scan_.digests_.pop_back();
 }
 
 void PackedScan::Run(int fd, bool as_it_lies) {
   FileStream file(fd, budget_, where_);
-  if (events_.new_digest) {
+  if (events_->new_digest) {
     digests_.push_back(std::make_shared<std::string>());
-    file.DigestInto(digests_.back(), events_.new_digest());
+    file.DigestInto(digests_.back(), events_->new_digest());
   }
   if (as_it_lies) {
     ScanAsItLies(file, /*decompressed=*/false);
   } else if (!ScanUnlessPacked(file)) {
-    ScanContent(file, /*decompressed=*/false, 0, 0);
+    return ScanPackedFile(file);
   }
+  Finish(file);
+}
+
+void PackedScan::Finish(FileStream& file) {
   file.Finish();
-  if (budget_.exceeded()) events_.on_error(budget_.where(), EFBIG, budget_.message());
+  if (budget_.exceeded()) events_->on_error(budget_.where(), EFBIG, budget_.message());
+}
+
+void PackedScan::ScanPackedFile(FileStream& file) {
+  const auto scan = [&] {
+    ScanContent(file, /*decompressed=*/false, 0, 0);
+    Finish(file);
+  };
+  if (!limits_.own_process) return scan();
+  const ReaderBounds bounds{limits_.max_memory, limits_.most_stalled_seconds};
+  const ReaderOutcome outcome = RunReaderProcess(
+      bounds, *events_, digests_,
+      [&](const ArchiveEvents& events, std::atomic<std::uint64_t>& progress) {
+        events_ = &events;
+        outbox_.Redirect(events);
+        budget_.ReportTo(progress);
+        scan();
+      });
+  if (outcome.end == ReaderOutcome::End::kNotStarted) return scan();
+  if (outcome.end != ReaderOutcome::End::kFinished) {
+    events_->on_error({}, outcome.error, outcome.message);
+  }
 }
 
 // What the first bytes of a content say.
@@ -431,7 +489,8 @@ Packing PackingOfHead(std::span<const std::uint8_t> head) {
 
 void PackedScan::ScanContent(ContentStream& stream, bool decompressed, int archives, int filters) {
   const std::span<const std::uint8_t> head = stream.Head(kHeadBytes);
-  if (stream.failed()) {
+  // A content that failed after its first bytes is read up to the failure.
+  if (stream.failed() && head.empty()) {
     const Named named(*this, stream, NameIf(decompressed));
     return Report(stream.error(), stream.message());
   }
@@ -451,8 +510,11 @@ void PackedScan::ScanCompressed(ContentStream& stream, Packing packing, bool dec
                   "compressed more than " + std::to_string(kMostFiltersInARow) + " times over");
   }
   std::string rpm_problem;
-  const bool rpm = packing.filter == ARCHIVE_FILTER_RPM && events_.on_holder;
+  const bool rpm = packing.filter == ARCHIVE_FILTER_RPM && events_->on_holder;
   const std::optional<Holder> rpm_holder = rpm ? RpmHolder(stream, rpm_problem) : std::nullopt;
+  if (const std::optional<Codec> codec = CodecOf(packing.filter)) {
+    return ScanDecoded(stream, *codec, packing, decompressed, archives, filters);
+  }
   // Compress cannot be imposed (libarchive 3.6 crashes); such a stream inside one is rare.
   const bool impose = packing.filter != ARCHIVE_FILTER_COMPRESS;
   Reader reader = NewReader(packing.filter, impose);
@@ -469,8 +531,8 @@ void PackedScan::ScanCompressed(ContentStream& stream, Packing packing, bool dec
   if (status == ARCHIVE_EOF && packing.filter == ARCHIVE_FILTER_RPM) status = ARCHIVE_FATAL;
   MemberStream decompressed_bytes(reader.get(), budget_, where_, /*expands=*/true);
   if (status == ARCHIVE_EOF) decompressed_bytes.EndsAtOnce();  // it decompresses to nothing
-  if (status >= ARCHIVE_WARN) decompressed_bytes.Head(kHeadBytes);
-  if (status < ARCHIVE_WARN || decompressed_bytes.failed()) {
+  const bool gave = status >= ARCHIVE_WARN && !decompressed_bytes.Head(kHeadBytes).empty();
+  if (status < ARCHIVE_WARN || (decompressed_bytes.failed() && !gave)) {
     const Failure failure = decompressed_bytes.failed()
                                 ? Failure{decompressed_bytes.error(), decompressed_bytes.message()}
                                 : Failure{ErrnoOf(reader.get()), FilterOf(packing.filter).damaged};
@@ -482,6 +544,20 @@ void PackedScan::ScanCompressed(ContentStream& stream, Packing packing, bool dec
   if (rpm && !rpm_holder && !stream.failed()) Report(EINVAL, rpm_problem);
   ScanContent(decompressed_bytes, /*decompressed=*/true, archives, filters + 1);
   decompressed_bytes.Finish();
+}
+
+void PackedScan::ScanDecoded(ContentStream& stream, Codec codec, Packing packing,
+                             bool decompressed, int archives, int filters) {
+  DecodedStream decoded(stream, codec, limits_.DecoderMemory(), budget_, where_);
+  decoded.Head(kHeadBytes);
+  if (decoded.refused()) {
+    // A header that asks for more memory than the bound is surely a stream of that kind.
+    if (decoded.wanted_too_much()) packing.signature = Signature::kStrong;
+    return FallBack(stream, packing, decompressed, {decoded.error(), decoded.message()});
+  }
+  stream.StopKeeping();
+  ScanContent(decoded, /*decompressed=*/true, archives, filters + 1);
+  decoded.Finish();
 }
 
 void PackedScan::ScanArchive(ContentStream& stream, Packing packing, bool decompressed,
@@ -530,6 +606,8 @@ bool PackedScan::ReadMembers(struct archive* reader, ContentStream& stream, int 
     outbox_.Release();
   };
   bool resynchronising = false;
+  // The members of an image's layer are listed, for what later layers delete.
+  const bool lists_entries = std::exchange(in_layer_, false);
   Contents contents;
   MemberBookkeeping book(reader, std::exchange(control_wanted_, nullptr));
   struct archive_entry* entry = nullptr;
@@ -548,13 +626,16 @@ bool PackedScan::ReadMembers(struct archive* reader, ContentStream& stream, int 
       continue;
     }
     resynchronising = false;
+    if (lists_entries) outbox_.Entry(where_, NameOf(entry), KindOf(entry));
     if (const auto* seen = HardLinked(entry, contents)) {
       show();
+      if (events_->on_holder) book.SawLink(entry, NameOf(entry));
       outbox_.TellAgain(seen->second, where_.size(), NameOf(entry));
       continue;
     }
     if (HoldsNoContent(reader, entry)) {
       show();
+      if (events_->on_holder) book.SawLink(entry, NameOf(entry));
       continue;
     }
     if (archive_entry_is_encrypted(entry)) {
@@ -568,9 +649,9 @@ bool PackedScan::ReadMembers(struct archive* reader, ContentStream& stream, int 
     outbox_.Hold();
     const std::string name = NameOf(entry);
     const MemberBookkeeping::Wish wish =
-        events_.on_holder ? book.Before(entry, name) : MemberBookkeeping::Wish{};
+        events_->on_holder ? book.Before(entry, name) : MemberBookkeeping::Wish{};
     const std::optional<Failure> member_failure = ScanMember(reader, name, archives, wish, fatal);
-    if (events_.on_holder) book.After(name);
+    if (events_->on_holder) book.After(name);
     if (contents.size() < kMostRemembered) contents.emplace(name, outbox_.Contents());
     outbox_.Release();
     if (!member_failure) {
@@ -581,7 +662,7 @@ bool PackedScan::ReadMembers(struct archive* reader, ContentStream& stream, int 
     // A stream cannot be read past a member whose data failed.
     if (fatal) break;
   }
-  if (events_.on_holder && shown) TellHolders(book);
+  if (events_->on_holder && shown) TellHolders(book);
   if (!shown) outbox_.Drop();
   return shown;
 }
@@ -622,16 +703,19 @@ std::optional<Failure> PackedScan::ScanMember(struct archive* reader, std::strin
   if (wish.bytes != nullptr) {
     // Bookkeeping past its bound shows one byte more than the bound; the member is then scanned
     // as any other.
+    // Bookkeeping cut short by a failure would tell a wrong identity: none is kept.
     const std::span<const std::uint8_t> head = stream.Head(kMostBookkeepingBytes + 1);
-    wish.bytes->assign(head.begin(), head.end());
+    if (!stream.failed()) wish.bytes->assign(head.begin(), head.end());
   }
   std::string* const outer_control = std::exchange(control_wanted_, wish.control);
+  const bool outer_layer = std::exchange(in_layer_, events_->on_entry && IsImageBlobName(name));
   {
     const Named named(*this, stream, std::move(name));
     ScanContent(stream, /*decompressed=*/false, archives, 0);
     stream.Finish();
   }
   control_wanted_ = outer_control;
+  in_layer_ = outer_layer;
   fatal = stream.fatal();
   if (!stream.failed()) return std::nullopt;
   return Failure{stream.error(), stream.message()};

@@ -31,6 +31,14 @@ struct ArchiveLimits {
   // 0 leaves the ratio unbounded.
   std::uint64_t max_ratio = 1000;
   static constexpr std::uint64_t kRatioFrom = std::uint64_t{64} << 20;
+  // Memory the reading of one file may take beyond what the process held before; a decompressor
+  // may take half of it, and a stream whose header asks for more is an error.
+  std::uint64_t max_memory = std::uint64_t{1} << 30;
+  std::uint64_t DecoderMemory() const { return max_memory / 2; }
+  // A file that looks packed is read in a process of its own, stopped past max_memory, or once it
+  // has read nothing for this long.
+  bool own_process = true;
+  int most_stalled_seconds = 60;
 };
 
 // The names of the members a record lies in, from the outermost archive inward; empty for the
@@ -50,6 +58,8 @@ class ContentDigest {
   virtual ~ContentDigest() = default;
   virtual void Add(std::span<const std::uint8_t> bytes) = 0;
   virtual std::string Finish() = 0;
+  // Forgets every byte added, to begin again.
+  virtual void Reset() = 0;
 };
 
 // What a scan tells as it goes. The bytes of the file itself, or of one member, are scanned as
@@ -67,6 +77,11 @@ struct ArchiveEvents {
   // the records inside it: a saved image's manifest often comes last); a package or image whose
   // bookkeeping does not read is an error instead. Without it, bookkeeping is not looked for.
   std::function<void(const Holder&)> on_holder;
+  // Optional: every entry of an archive that may be an image's layer (a member named as image
+  // tools name layers), directories, links and whiteouts too, with the member path of the layer's
+  // archive; what a later layer deletes or hides is judged from them.
+  enum class EntryKind : std::uint8_t { kFile, kDirectory, kOther };
+  std::function<void(const MemberPath& archive, const std::string& name, EntryKind kind)> on_entry;
 };
 
 // Scans the file open on `fd` from where it stands. The rule: its records are those of its bytes

@@ -89,15 +89,16 @@ bool TarHeader(std::span<const std::uint8_t> head) {
   return stored == unsigned_sum || stored == signed_sum;
 }
 
-// The header of a raw LZMA stream: properties below 225, a dictionary of 2^n or 3 * 2^n bytes,
-// and a range coder that starts with a zero byte.
+// The header of a raw LZMA stream: properties below 225, a dictionary of 2^n or 3 * 2^n bytes
+// (or all ones, which xz also takes), and a range coder that starts with a zero byte.
 bool LzmaHeader(std::span<const std::uint8_t> head) {
   constexpr std::size_t kHeader = 14;
   if (head.size() < kHeader || head[0] > 224 || head[13] != 0) return false;
   const std::uint32_t dictionary =
       head[1] | head[2] << 8 | head[3] << 16 | static_cast<std::uint32_t>(head[4]) << 24;
   const std::uint32_t without_top = dictionary & (dictionary - 1);
-  return dictionary != 0 && (without_top == 0 || (without_top & (without_top - 1)) == 0);
+  return dictionary == UINT32_MAX ||
+         (dictionary != 0 && (without_top == 0 || (without_top & (without_top - 1)) == 0));
 }
 
 bool SkippableFrame(std::span<const std::uint8_t> head) {

@@ -71,7 +71,7 @@ void KeptBytes::Release() {
 }
 
 std::ptrdiff_t ContentStream::Next(const void** data) {
-  if (error_ != 0) return -1;
+  // What was kept before a failure is still handed over again.
   if (replaying()) {
     *data = kept_.data() + replay_at_;
     const std::size_t size = kept_.size() - replay_at_;
@@ -79,6 +79,7 @@ std::ptrdiff_t ContentStream::Next(const void** data) {
     position_ += static_cast<std::int64_t>(size);
     return static_cast<std::ptrdiff_t>(size);
   }
+  if (error_ != 0) return -1;
   if (ended_) return 0;
   if (keep_limit_ == 0 && kept_whole_) {
     ForgetKept();
@@ -130,6 +131,7 @@ void ContentStream::Count(const void* data, std::size_t size) {
   if (end <= counted_) return;
   const auto from = static_cast<std::size_t>(std::max<std::int64_t>(counted_ - position_, 0));
   counted_ = end;
+  budget_.Progress(size - from);
   if (digest_ != nullptr && !out_of_order_) {
     digest_->Add({static_cast<const std::uint8_t*>(data) + from, size - from});
   }
@@ -168,11 +170,9 @@ std::ptrdiff_t ContentStream::Read(std::span<std::uint8_t> room) {
 std::span<const std::uint8_t> ContentStream::Head(std::size_t want) {
   assert(keep_limit_ >= want && "the head is looked at before keeping stops");
   if (!Rewind()) return {};
-  while (kept_whole_ && kept_.size() < want && !ended_) {
+  while (kept_whole_ && kept_.size() < want && !ended_ && error_ == 0) {
     const void* data = nullptr;
-    const std::ptrdiff_t size = Next(&data);
-    if (size < 0) return {};
-    if (size == 0) break;
+    if (Next(&data) <= 0) break;
   }
   if (!Rewind() || !kept_whole_) return {};
   return {kept_.data(), std::min(want, kept_.size())};
@@ -204,14 +204,13 @@ void ContentStream::KeepRead(std::span<const std::uint8_t> bytes) {
 }
 
 bool ContentStream::Rewind() {
-  if (error_ != 0) return false;
   left_ = 0;
   if (kept_whole_ && position_ <= static_cast<std::int64_t>(kept_.size())) {
     replay_at_ = 0;
     position_ = 0;
     return true;
   }
-  if (!Restart()) return false;
+  if (error_ != 0 || !Restart()) return false;
   kept_.Clear();
   kept_whole_ = true;
   replay_at_ = 0;
@@ -254,8 +253,10 @@ void ContentStream::Finish() {
     while ((size = Next(&data)) > 0) {
     }
     if (size < 0) return;
-  } else if (!DigestAgain(*digest_)) {
-    return;
+  } else {
+    // Bytes were digested in the order a reader asked for them: the file is digested again.
+    digest_->Reset();
+    if (!DigestAgain(*digest_)) return;
   }
   *digest_slot_ = digest_->Finish();
 }

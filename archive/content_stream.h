@@ -7,6 +7,7 @@
 
 #include <archive.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,6 +22,12 @@ class Budget {
   explicit Budget(const ArchiveLimits& limits) : limits_(limits) {}
 
   void ReadFromDisk(std::size_t bytes) { disk_ += bytes; }
+  // Counts the bytes of every content handed over for the first time on `progress` too, which a
+  // watcher reads: a reader that only reads the same bytes again makes none.
+  void ReportTo(std::atomic<std::uint64_t>& progress) { progress_ = &progress; }
+  void Progress(std::size_t bytes) {
+    if (progress_ != nullptr) progress_->fetch_add(bytes, std::memory_order_relaxed);
+  }
 
   // Counts bytes decompression gave; false once a bound is passed, remembering where.
   bool Expand(std::size_t bytes, const MemberPath& where);
@@ -31,6 +38,7 @@ class Budget {
 
  private:
   const ArchiveLimits& limits_;
+  std::atomic<std::uint64_t>* progress_ = nullptr;
   std::uint64_t disk_ = 0;
   std::uint64_t expanded_ = 0;
   MemberPath where_;
@@ -77,7 +85,7 @@ class ContentStream {
   std::ptrdiff_t Read(std::span<std::uint8_t> room);
 
   // The first `want` bytes, or all there are, without consuming them: the next piece handed over
-  // is the first again. Empty when reading failed.
+  // is the first again. When reading failed, what came before the failure (failed() tells).
   std::span<const std::uint8_t> Head(std::size_t want);
 
   // For a source that reads into room, from its first byte: reads straight into `room` until it

@@ -70,9 +70,17 @@ bool Holder::Holds(std::span<const std::string> member) const {
   if (member.size() < where.size() || !std::equal(where.begin(), where.end(), member.begin())) {
     return false;
   }
-  if (within.empty()) return true;
-  return member.size() > where.size() &&
-         std::find(within.begin(), within.end(), member[where.size()]) != within.end();
+  return !image || LayerOf(member) >= 0;
+}
+
+int Holder::LayerOf(std::span<const std::string> member) const {
+  if (member.size() <= where.size() || !std::equal(where.begin(), where.end(), member.begin())) {
+    return -1;
+  }
+  for (std::size_t i = within.size(); i-- > 0;) {
+    if (within[i] == member[where.size()]) return static_cast<int>(i);
+  }
+  return -1;
 }
 
 std::string_view TypeName(PackageIdentity::Type type) {
@@ -197,13 +205,13 @@ std::optional<std::size_t> RpmHeadersSize(std::span<const std::uint8_t> head,
   const std::size_t header_at = kRpmLead + (*signature + 7) / 8 * 8;
   const std::optional<std::size_t> header = HeaderSize(head, header_at, problem);
   if (!header) return std::nullopt;
-  if (*header == 0) return header_at + kHeaderIntro;
-  if (header_at + *header > kMostRpmHeaderBytes) {
+  // What is asked for next never passes the bound, not even the next header's intro.
+  if (header_at + std::max(*header, kHeaderIntro) > kMostRpmHeaderBytes) {
     problem = "RPM package: its headers are larger than " +
               std::to_string(kMostRpmHeaderBytes >> 20) + " MiB";
     return std::nullopt;
   }
-  return header_at + *header;
+  return header_at + std::max(*header, kHeaderIntro);
 }
 
 std::optional<PackageIdentity> ReadRpmHeaders(std::span<const std::uint8_t> bytes,
@@ -260,6 +268,8 @@ constexpr std::size_t kMostImageTags = 256;
 // An index may name indexes (one for each platform); no deeper than this.
 constexpr int kDeepestIndex = 4;
 constexpr std::size_t kMostSteps = 10000;
+// Links followed from a name an image gives to the member that holds the bytes.
+constexpr int kMostLinks = 8;
 constexpr std::string_view kReferenceName = "org.opencontainers.image.ref.name";
 constexpr std::string_view kContainerdName = "io.containerd.image.name";
 
@@ -287,6 +297,30 @@ std::string BlobName(std::string_view digest) {
   return "blobs/sha256/" + std::string(digest.substr(7));
 }
 
+// The path a link's target names, from the archive's root: "a/b" and "../c" give "c".
+std::string Resolved(std::string_view link, std::string_view target) {
+  std::vector<std::string_view> parts;
+  if (!target.starts_with('/')) {
+    for (std::string_view rest = link; rest.find('/') != std::string_view::npos;) {
+      parts.push_back(rest.substr(0, rest.find('/')));
+      rest.remove_prefix(rest.find('/') + 1);
+    }
+  }
+  while (!target.empty()) {
+    const std::size_t slash = target.find('/');
+    const std::string_view part = target.substr(0, slash);
+    target = slash == std::string_view::npos ? std::string_view() : target.substr(slash + 1);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+  }
+  std::string path;
+  for (const std::string_view part : parts) (path += path.empty() ? "" : "/") += part;
+  return path;
+}
+
 const Json* Member(const Json& object, std::string_view key) {
   if (!object.is_object()) return nullptr;
   const auto found = object.find(key);
@@ -296,6 +330,12 @@ const Json* Member(const Json& object, std::string_view key) {
 std::string StringMember(const Json& object, std::string_view key) {
   const Json* value = Member(object, key);
   return value != nullptr && value->is_string() ? value->get<std::string>() : std::string();
+}
+
+// A word from the JSON, or nothing: an architecture, an OS.
+std::string WordMember(const Json& object, std::string_view key) {
+  std::string word = StringMember(object, key);
+  return IsWord(word) ? word : std::string();
 }
 
 // The strings of an array, each checked to be a word; what is not goes into `problems`.
@@ -313,26 +353,40 @@ std::vector<std::string> Words(const Json* array, std::string_view what,
   return words;
 }
 
-void AddImage(std::vector<Holder>& images, std::string digest, std::vector<std::string> tags,
-              std::vector<std::string> within) {
+// The image's name in a problem: its first tag, or its digest.
+std::string NameOfImage(const ImageIdentity& image) {
+  return "the image " + (image.tags.empty() ? image.digest : image.tags.front());
+}
+
+// Adds an image, or its tags to the same image told before: the same manifest, or for saved
+// images, which have none, the same config.
+void AddImage(std::vector<Holder>& images, ImageIdentity identity, std::vector<std::string> within) {
   for (Holder& image : images) {
-    if (image.image->digest != digest) continue;
-    for (std::string& tag : tags) {
-      if (std::find(image.image->tags.begin(), image.image->tags.end(), tag) ==
-          image.image->tags.end()) {
-        image.image->tags.push_back(std::move(tag));
-      }
+    if (image.image->digest != identity.digest || image.image->manifest != identity.manifest ||
+        image.within != within) {
+      continue;
     }
-    image.within.insert(image.within.end(), within.begin(), within.end());
+    for (std::string& tag : identity.tags) {
+      auto& tags = image.image->tags;
+      if (std::find(tags.begin(), tags.end(), tag) == tags.end()) tags.push_back(std::move(tag));
+    }
     return;
   }
   Holder image;
-  image.image = ImageIdentity{std::move(digest), std::move(tags)};
+  image.image = std::move(identity);
   image.within = std::move(within);
   images.push_back(std::move(image));
 }
 
 }  // namespace
+
+bool IsImageBlobName(std::string_view name) {
+  name = WithoutDotSlash(name);
+  if (name.starts_with("blobs/") || name.ends_with("/layer.tar")) return true;
+  const std::string_view base = name.substr(name.rfind('/') + 1);
+  const std::string_view stem = base.substr(0, base.find('.'));
+  return stem.size() == 64 && IsHex(stem);
+}
 
 bool ImageBookkeeping::Wants(std::string_view name, std::int64_t size) const {
   if (size > static_cast<std::int64_t>(kMostBookkeepingBytes)) return false;
@@ -353,34 +407,82 @@ bool ImageBookkeeping::Keep(std::string_view name, std::string_view bytes) {
 }
 
 void ImageBookkeeping::Saw(std::string_view name) {
-  const std::string_view plain = WithoutDotSlash(name);
-  if ((plain.starts_with("blobs/") || plain.ends_with("/layer.tar")) &&
-      names_.size() < kMostLayerNames) {
-    names_.emplace(std::string(plain), std::string(name));
+  if (IsImageBlobName(name) && names_.size() < kMostLayerNames) {
+    names_.emplace(std::string(WithoutDotSlash(name)), std::string(name));
   }
 }
 
-std::vector<std::string> ImageBookkeeping::LayerNames(
-    const std::vector<std::string>& layers) const {
-  std::vector<std::string> names;
-  for (const std::string& layer : layers) {
-    const auto found = names_.find(WithoutDotSlash(layer));
-    if (found != names_.end()) names.push_back(found->second);
+void ImageBookkeeping::SawLink(std::string_view name, std::string_view target) {
+  const std::string_view plain = WithoutDotSlash(name);
+  if (IsImageBlobName(plain) && links_.size() < kMostLayerNames) {
+    links_.emplace(std::string(plain), Resolved(plain, target));
   }
-  return names;
+}
+
+std::string ImageBookkeeping::MemberNamed(std::string_view name) const {
+  std::string plain(WithoutDotSlash(name));
+  for (int hops = 0; hops <= kMostLinks; ++hops) {
+    if (const auto found = names_.find(plain); found != names_.end()) return found->second;
+    const auto link = links_.find(plain);
+    if (link == links_.end()) break;
+    plain = link->second;
+  }
+  return {};
+}
+
+bool ImageBookkeeping::LayerNames(const std::vector<std::string>& layers, const std::string& image,
+                                  std::vector<std::string>& names,
+                                  std::vector<std::string>& problems) const {
+  for (const std::string& layer : layers) {
+    std::string name = MemberNamed(layer);
+    if (name.empty()) {
+      problems.push_back(image + " names a layer the archive does not hold: " + layer);
+      return false;
+    }
+    names.push_back(std::move(name));
+  }
+  return true;
+}
+
+bool ImageBookkeeping::ReadConfig(const std::string& digest, std::string_view name,
+                                  ImageIdentity& image, std::vector<std::string>& problems) const {
+  const auto kept = kept_.find(WithoutDotSlash(name));
+  if (kept == kept_.end()) {
+    if (!MemberNamed(name).empty()) return true;  // there, but too large to keep
+    problems.push_back(NameOfImage(image) + " names a config the archive does not hold: " +
+                       std::string(name));
+    return false;
+  }
+  const Json config = Json::parse(kept->second, nullptr, /*allow_exceptions=*/false);
+  image.digest = digest;
+  image.architecture = WordMember(config, "architecture");
+  image.os = WordMember(config, "os");
+  if (const Json* rootfs = Member(config, "rootfs")) {
+    std::vector<std::string> ignored;
+    for (const std::string& id : Words(Member(*rootfs, "diff_ids"), "config", ignored)) {
+      image.layer_digests.push_back(DigestOf(id));
+    }
+  }
+  return true;
 }
 
 std::vector<Holder> ImageBookkeeping::Images(std::vector<std::string>& problems) const {
-  // Docker since version 25 saves both; its manifest.json has the tags.
-  std::vector<Holder> images;
-  if (const auto manifest = kept_.find("manifest.json"); manifest != kept_.end()) {
-    images = SavedImages(manifest->second, problems);
+  const auto manifest = kept_.find("manifest.json");
+  const auto index = kept_.find("index.json");
+  if (manifest == kept_.end()) {
+    return index == kept_.end() ? std::vector<Holder>() : LayoutImages(index->second, problems);
   }
-  if (const auto index = kept_.find("index.json"); images.empty() && index != kept_.end()) {
-    images = LayoutImages(index->second, problems);
+  // Docker since version 25 saves both: manifest.json has the tags, index.json the manifests.
+  std::vector<Holder> images = SavedImages(manifest->second, problems);
+  if (index == kept_.end()) return images;
+  std::vector<std::string> ignored;
+  for (const Holder& laid : LayoutImages(index->second, ignored)) {
+    for (Holder& image : images) {
+      if (image.image->digest == laid.image->digest && image.image->manifest.empty()) {
+        image.image->manifest = laid.image->manifest;
+      }
+    }
   }
-  // The one image of an archive holds all of it.
-  if (images.size() == 1) images.front().within.clear();
   return images;
 }
 
@@ -392,14 +494,26 @@ std::vector<Holder> ImageBookkeeping::SavedImages(const std::string& manifest,
   if (!saved.is_array()) return images;
   for (const Json& entry : saved) {
     if (Member(entry, "Config") == nullptr) continue;
-    const std::string digest = DigestOf(StringMember(entry, "Config"));
-    if (digest.empty()) {
+    const std::string config = StringMember(entry, "Config");
+    ImageIdentity image;
+    image.digest = DigestOf(config);
+    if (image.digest.empty()) {
       problems.push_back("manifest.json: an image's Config does not name a sha256 digest");
       continue;
     }
-    std::vector<std::string> layers = Words(Member(entry, "Layers"), "manifest.json", problems);
-    AddImage(images, digest, Words(Member(entry, "RepoTags"), "manifest.json", problems),
-             LayerNames(layers));
+    image.tags = Words(Member(entry, "RepoTags"), "manifest.json", problems);
+    const std::vector<std::string> layers = Words(Member(entry, "Layers"), "manifest.json", problems);
+    std::vector<std::string> within;
+    if (!ReadConfig(image.digest, config, image, problems) ||
+        !LayerNames(layers, NameOfImage(image), within, problems)) {
+      continue;
+    }
+    // A layer's digest is its diff ID from the config, or its blob's name.
+    if (image.layer_digests.size() != layers.size()) {
+      image.layer_digests.clear();
+      for (const std::string& layer : layers) image.layer_digests.push_back(DigestOf(layer));
+    }
+    AddImage(images, std::move(image), std::move(within));
   }
   return images;
 }
@@ -428,23 +542,24 @@ std::vector<Holder> ImageBookkeeping::LayoutImages(const std::string& index,
     if (annotations != nullptr && Member(*annotations, "vnd.docker.reference.type") != nullptr) {
       continue;
     }
-    std::vector<std::string> tags = step.tags;
+    ImageIdentity image;
+    image.tags = step.tags;
     const std::string name = annotations == nullptr ? std::string()
                              : !StringMember(*annotations, kContainerdName).empty()
                                  ? StringMember(*annotations, kContainerdName)
                                  : StringMember(*annotations, kReferenceName);
-    if (IsWord(name) && std::find(tags.begin(), tags.end(), name) == tags.end()) {
-      tags.push_back(name);
+    if (IsWord(name) && std::find(image.tags.begin(), image.tags.end(), name) == image.tags.end()) {
+      image.tags.push_back(name);
     }
-    const std::string digest = DigestOf(StringMember(step.descriptor, "digest"));
-    const auto blob = digest.empty() ? kept_.end() : kept_.find(BlobName(digest));
+    image.manifest = DigestOf(StringMember(step.descriptor, "digest"));
+    const auto blob = image.manifest.empty() ? kept_.end() : kept_.find(BlobName(image.manifest));
     if (blob == kept_.end()) {
       problems.push_back("index.json names a manifest the layout does not hold");
       continue;
     }
     const Json document = Json::parse(blob->second, nullptr, /*allow_exceptions=*/false);
     if (Member(document, "manifests") != nullptr) {
-      if (step.depth < kDeepestIndex) add_descriptors(document, tags, step.depth + 1);
+      if (step.depth < kDeepestIndex) add_descriptors(document, image.tags, step.depth + 1);
       continue;
     }
     const Json* config = Member(document, "config");
@@ -454,14 +569,28 @@ std::vector<Holder> ImageBookkeeping::LayoutImages(const std::string& index,
       problems.push_back("an image manifest names no sha256 config");
       continue;
     }
+    image.digest = config_digest;
     std::vector<std::string> layers;
     if (const Json* list = Member(document, "layers"); list != nullptr && list->is_array()) {
       for (const Json& layer : *list) {
         const std::string layer_digest = DigestOf(StringMember(layer, "digest"));
-        if (!layer_digest.empty()) layers.push_back(BlobName(layer_digest));
+        if (layer_digest.empty()) continue;
+        layers.push_back(BlobName(layer_digest));
+        image.layer_digests.push_back(layer_digest);
       }
     }
-    AddImage(images, config_digest, std::move(tags), LayerNames(layers));
+    std::vector<std::string> within;
+    const std::vector<std::string> layer_digests = image.layer_digests;
+    if (!ReadConfig(config_digest, BlobName(config_digest), image, problems) ||
+        !LayerNames(layers, NameOfImage(image), within, problems)) {
+      continue;
+    }
+    image.layer_digests = layer_digests;  // the blobs', not the config's diff IDs
+    if (const Json* platform = Member(step.descriptor, "platform")) {
+      if (image.architecture.empty()) image.architecture = WordMember(*platform, "architecture");
+      if (image.os.empty()) image.os = WordMember(*platform, "os");
+    }
+    AddImage(images, std::move(image), std::move(within));
   }
   return images;
 }

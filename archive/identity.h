@@ -37,12 +37,18 @@ struct PackageIdentity {
 
 struct ImageIdentity {
   std::string digest;             // "sha256:<hex>" of the image's config: its image ID
+  std::string manifest;           // "sha256:<hex>" of its manifest, where the file holds one
   std::vector<std::string> tags;  // as saved: "registry/repository:tag", or a layout's ref name
+  std::string architecture;       // from its config ("amd64", "arm64"), when it says
+  std::string os;
+  // The digest of each layer, bottom first, beside the holder's `within`; empty where unknown.
+  std::vector<std::string> layer_digests;
 };
 
 // What holds some of a file's lines: a package or an image, at `where` (the member names of the
-// archive it is, from the outermost); with `within`, only the members of that archive so named
-// (an image's layers), else all of it.
+// archive it is, from the outermost). A package holds all of its archive; an image only the
+// members that are its layers, `within`, named as the archive gives them, bottom first (a layer
+// may be named twice).
 struct Holder {
   std::optional<PackageIdentity> package;
   std::optional<ImageIdentity> image;
@@ -51,7 +57,14 @@ struct Holder {
 
   // Whether the content at `member` lies inside this package or image.
   bool Holds(std::span<const std::string> member) const;
+  // The layer of this image the content at `member` lies in: the last place its member holds in
+  // `within`; -1 when none.
+  int LayerOf(std::span<const std::string> member) const;
 };
+
+// Whether a member so named may be an image's layer, config or manifest, as image tools name
+// them: blobs/sha256/<hex>, <hex>.tar, <hex>.json, <id>/layer.tar.
+bool IsImageBlobName(std::string_view name);
 
 // A .deb's identity from its control file; nullopt with `problem` set when a field is missing or
 // is not a short line of UTF-8 text.
@@ -76,8 +89,12 @@ class ImageBookkeeping {
   // Keeps the whole bytes of a wanted member; false when they, or all the archive keeps, are
   // too large.
   bool Keep(std::string_view name, std::string_view bytes);
-  // Remembers the name of a member that may be a layer, to be named as the archive gives it.
+  // Remembers the name of a member that may be a layer or config, to be named as the archive
+  // gives it.
   void Saw(std::string_view name);
+  // Remembers a symbolic link (docker's <id>/layer.tar to ../<hex>.tar): the image names the
+  // link, the archive holds the content under the target's name.
+  void SawLink(std::string_view name, std::string_view target);
 
   // The images the bookkeeping describes, each with the members (layers) that are its own;
   // `problems` says what did not read. Nothing when the archive is not an image.
@@ -88,10 +105,19 @@ class ImageBookkeeping {
                                   std::vector<std::string>& problems) const;
   std::vector<Holder> LayoutImages(const std::string& index,
                                    std::vector<std::string>& problems) const;
-  std::vector<std::string> LayerNames(const std::vector<std::string>& layers) const;
+  // The members so named, as the archive gives them; false, with a problem, when one is missing.
+  bool LayerNames(const std::vector<std::string>& layers, const std::string& image,
+                  std::vector<std::string>& names, std::vector<std::string>& problems) const;
+  // The member so named (through a link), as the archive gives it; empty when it is not there.
+  std::string MemberNamed(std::string_view name) const;
+  // What the config of the image says of it, when it is held; false, with a problem, when the
+  // archive does not hold it at all.
+  bool ReadConfig(const std::string& digest, std::string_view name, ImageIdentity& image,
+                  std::vector<std::string>& problems) const;
 
   std::map<std::string, std::string, std::less<>> kept_;  // by name without "./"
-  std::map<std::string, std::string, std::less<>> names_;  // layers: name without "./" → as given
+  std::map<std::string, std::string, std::less<>> names_;  // blobs: name without "./" → as given
+  std::map<std::string, std::string, std::less<>> links_;  // blobs: name → target, without "./"
   std::size_t kept_bytes_ = 0;
 };
 

@@ -15,6 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int fd = MemoryFile(data, size);
   ArchiveLimits limits;
   limits.depth = 4;
+  limits.max_memory = std::uint64_t{64} << 20;
+  limits.own_process = false;  // found here, where the fuzzer sees it
   limits.max_bytes = std::uint64_t{64} << 20;
   limits.max_ratio = 100;
   std::vector<zeblix::Record> own;
@@ -33,6 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       [](const MemberPath&, const Digests&) {}, nullptr,
       [](const Holder& holder) {
         if (holder.package.has_value() == holder.image.has_value()) __builtin_trap();
+      },
+      [](const MemberPath& archive, const std::string&, ArchiveEvents::EntryKind) {
+        if (archive.empty()) __builtin_trap();  // a layer lies inside the file
       }};
   ScanPacked(fd, "fuzz.bin", limits, events);
   close(fd);

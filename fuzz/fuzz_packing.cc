@@ -64,6 +64,8 @@ Lines LinesOf(const std::string& packed) {
   const int fd = MemoryFile(reinterpret_cast<const std::uint8_t*>(packed.data()), packed.size());
   ArchiveLimits limits;
   limits.depth = 4;
+  limits.max_memory = std::uint64_t{64} << 20;
+  limits.own_process = false;  // found here, where the fuzzer sees it
   limits.max_bytes = std::uint64_t{64} << 20;
   limits.max_ratio = 0;  // the two sides read different numbers of bytes from the disk
   const ArchiveEvents events{
@@ -73,7 +75,7 @@ Lines LinesOf(const std::string& packed) {
       },
       [&](const MemberPath& member, int, const std::string&) { lines[member].push_back("error"); },
       [&](const MemberPath& member, const Digests&) { lines[member].push_back("scanned"); },
-      nullptr, nullptr};
+      nullptr, nullptr, nullptr};
   ScanPacked(fd, "packed", limits, events);
   close(fd);
   return lines;

@@ -41,9 +41,12 @@ std::string_view BaseName(std::string_view path) {
 class Sha256 final : public ContentDigest {
  public:
   Sha256() : context_(EVP_MD_CTX_new()) {
-    if (context_ == nullptr || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) {
-      throw std::bad_alloc();
-    }
+    if (context_ == nullptr) throw std::bad_alloc();
+    Reset();
+  }
+
+  void Reset() override {
+    if (EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) throw std::bad_alloc();
   }
 
   void Add(std::span<const std::uint8_t> bytes) override {

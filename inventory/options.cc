@@ -41,6 +41,13 @@ are never entered.
                         (suffixes K, M, G, T; default 64G)
       --archive-max-ratio=N     stop a file whose members expand to more than N
                         times the bytes read from it (default 1000; 0: no bound)
+      --archive-max-memory=SIZE the memory reading one archive may take (default 1G;
+                        a compressed stream may ask for half of it)
+      --archive-max-stall=SECONDS  stop reading an archive that has read nothing
+                        new for SECONDS (default 60)
+      --image-layers=VIEW  squashed (the default): the files of each image as it
+                        runs; all: every layer's files, marked with their layer and
+                        whether a later layer deletes them
       --files-from=FILE read the paths from FILE (- for standard input), one a line
   -0, --null            the paths of --files-from end with NUL, not newline
       --format=FORMAT   json (JSON Lines, the default), csv (RFC 4180, a header row)
@@ -73,6 +80,9 @@ enum LongOnly {
   kArchiveDepth,
   kArchiveMaxBytes,
   kArchiveMaxRatio,
+  kArchiveMaxMemory,
+  kArchiveMaxStall,
+  kImageLayers,
   kHash,
   kEmpty,
 };
@@ -88,6 +98,9 @@ constexpr option kLongOptions[] = {
     {  "archive-depth", required_argument, nullptr, kArchiveDepth},
     {"archive-max-bytes", required_argument, nullptr, kArchiveMaxBytes},
     {"archive-max-ratio", required_argument, nullptr, kArchiveMaxRatio},
+    {"archive-max-memory", required_argument, nullptr, kArchiveMaxMemory},
+    {"archive-max-stall", required_argument, nullptr, kArchiveMaxStall},
+    {   "image-layers", required_argument, nullptr, kImageLayers},
     {           "hash", required_argument, nullptr,      kHash},
     {          "empty",       no_argument, nullptr,     kEmpty},
     {     "files-from", required_argument, nullptr, kFilesFrom},
@@ -141,6 +154,8 @@ ParseOutcome ParseOptions(int argc, char** argv, Options& options, std::string& 
   constexpr long kMostJobs = 1024;
   constexpr long kDeepest = 1 << 20;
   constexpr long kDeepestArchive = 64;
+  constexpr long kMostStall = 24 * 60 * 60;
+  constexpr std::uint64_t kLeastArchiveMemory = std::uint64_t{16} << 20;
   opterr = 0;  // messages are ours, one line each
   optind = 1;
   long number = 0;
@@ -226,6 +241,30 @@ ParseOutcome ParseOptions(int argc, char** argv, Options& options, std::string& 
           return ParseOutcome::kUsageError;
         }
         options.archive_limits.max_ratio = static_cast<std::uint64_t>(number);
+        break;
+      case kArchiveMaxMemory:
+        if (!ParseSize(optarg, options.archive_limits.max_memory) ||
+            options.archive_limits.max_memory < kLeastArchiveMemory) {
+          message = "--archive-max-memory: " + Quoted(optarg) + " is not a size of at least 16M";
+          return ParseOutcome::kUsageError;
+        }
+        break;
+      case kArchiveMaxStall:
+        if (!ParseNumber(optarg, 1, kMostStall, number)) {
+          message = "--archive-max-stall: " + Quoted(optarg) + " is not a number of seconds";
+          return ParseOutcome::kUsageError;
+        }
+        options.archive_limits.most_stalled_seconds = static_cast<int>(number);
+        break;
+      case kImageLayers:
+        if (std::strcmp(optarg, "squashed") == 0) {
+          options.all_layers = false;
+        } else if (std::strcmp(optarg, "all") == 0) {
+          options.all_layers = true;
+        } else {
+          message = "--image-layers: " + Quoted(optarg) + " is neither squashed nor all";
+          return ParseOutcome::kUsageError;
+        }
         break;
       case kFilesFrom:
         options.files_from = optarg;

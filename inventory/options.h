@@ -23,7 +23,8 @@ struct Options {
   unsigned jobs = 0;                      // files scanned at once; 0: one per core
   std::string host;                       // empty: the machine's name
   bool archives = true;                   // --no-archives: every file scanned as it lies
-  ArchiveLimits archive_limits;           // --archive-depth, --archive-max-bytes, --archive-max-ratio
+  ArchiveLimits archive_limits;           // --archive-depth, --archive-max-*
+  bool all_layers = false;                // --image-layers all: every layer's files, marked
   OutputFormat format = OutputFormat::kJsonLines;
   std::optional<std::string> output;      // -o: written there once whole, not to standard output
   bool hash = false;                      // --hash sha256

@@ -204,7 +204,8 @@ class NothingLost(unittest.TestCase):
                 result = run(["--format", form, bad])
                 self.assertEqual(result.returncode, 1)
                 self.assertEqual(result.stderr, f"zeblix-inventory: {bad}!/fake\\x1b[2J\\n"
-                                 "zeblix-inventory: fake.tar: all good: damaged gzip data\n"
+                                 "zeblix-inventory: fake.tar: all good: damaged gzip data: "
+                                 "invalid stored block lengths\n"
                                  .encode())
         self.assertEqual(run(["-q", bad]).stderr, b"")
         summary = run(["--progress", bad, bad]).stderr.decode().splitlines()[-1]
