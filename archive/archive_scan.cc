@@ -35,14 +35,11 @@ struct ArchiveFree {
 };
 using Reader = std::unique_ptr<struct archive, ArchiveFree>;
 
-la_ssize_t ReadStream(struct archive* reader, void* opaque, const void** buffer) {
+// A stream that fails ends there for libarchive, which so keeps every member it read whole
+// before; the failure stays on the stream, for the scan to tell once the archive is read.
+la_ssize_t ReadStream(struct archive*, void* opaque, const void** buffer) {
   auto& stream = *static_cast<ContentStream*>(opaque);
-  const std::ptrdiff_t size = stream.Next(buffer);
-  if (size < 0) {
-    archive_set_error(reader, stream.error(), "%s", stream.message().c_str());
-    return ARCHIVE_FATAL;
-  }
-  return size;
+  return std::max<std::ptrdiff_t>(stream.Next(buffer), 0);
 }
 
 la_int64_t SeekStream(struct archive*, void* opaque, la_int64_t offset, int whence) {
@@ -198,8 +195,8 @@ class Outbox {
   void Scanned(const MemberPath& member, const Digests& digests) {
     Send({Event::kScanned, member, digests, {}, 0, {}});
   }
-  void Holds(Holder holder) {
-    Send({Event::kHolder, {}, {}, {}, 0, {}, std::make_shared<const Holder>(std::move(holder))});
+  void Holds(Holder holder, const Digests& digests) {
+    Send({Event::kHolder, {}, digests, {}, 0, {}, std::make_shared<const Holder>(std::move(holder))});
   }
   void Entry(const MemberPath& archive, const std::string& name, ArchiveEvents::EntryKind kind) {
     Send({Event::kEntry, archive, {}, {}, static_cast<int>(kind), name});
@@ -254,7 +251,7 @@ class Outbox {
       case Event::kScanned:
         return events_->on_scanned(event.member, event.digests);
       case Event::kHolder:
-        return events_->on_holder(*event.holder);
+        return events_->on_holder(*event.holder, event.digests);
       case Event::kEntry:
         return events_->on_entry(event.member, event.message,
                                  static_cast<ArchiveEvents::EntryKind>(event.error));
@@ -355,6 +352,8 @@ class PackedScan {
 
   // Scans the file: through its archives, or (`as_it_lies`) only its own bytes.
   void Run(int fd, bool as_it_lies);
+  // The file is an image's layer: its archive's entries are told.
+  void TakeAsLayer(bool layer) { in_layer_ = layer && events_->on_entry; }
 
  private:
   // Scans a file that looks packed, in a reader's process of its own where the limits ask.
@@ -388,8 +387,9 @@ class PackedScan {
   // Reads the members of an open archive; false, with why, when it failed before it showed one.
   bool ReadMembers(struct archive* reader, ContentStream& stream, int archives, Failure& failure);
   // Scans the current member, keeping what `wish` asks of it; its stream's failure, if any.
-  std::optional<Failure> ScanMember(struct archive* reader, std::string name, int archives,
-                                    MemberBookkeeping::Wish wish, bool& fatal);
+  std::optional<Failure> ScanMember(struct archive* reader, const ContentStream& source,
+                                    std::string name, int archives, MemberBookkeeping::Wish wish,
+                                    bool& fatal);
   // Tells the packages and images an archive's members showed it to be.
   void TellHolders(const MemberBookkeeping& book);
   // An RPM's identity, from its headers before its payload is read; nullopt, with why, when they
@@ -529,7 +529,7 @@ void PackedScan::ScanCompressed(ContentStream& stream, Packing packing, bool dec
   if (archive_filter_count(reader.get()) < 2) status = ARCHIVE_FATAL;  // beside its own: none
   // Every RPM has a payload; one that gives none had headers claiming the bytes that hold it.
   if (status == ARCHIVE_EOF && packing.filter == ARCHIVE_FILTER_RPM) status = ARCHIVE_FATAL;
-  MemberStream decompressed_bytes(reader.get(), budget_, where_, /*expands=*/true);
+  MemberStream decompressed_bytes(reader.get(), stream, budget_, where_, /*expands=*/true);
   if (status == ARCHIVE_EOF) decompressed_bytes.EndsAtOnce();  // it decompresses to nothing
   const bool gave = status >= ARCHIVE_WARN && !decompressed_bytes.Head(kHeadBytes).empty();
   if (status < ARCHIVE_WARN || (decompressed_bytes.failed() && !gave)) {
@@ -540,10 +540,11 @@ void PackedScan::ScanCompressed(ContentStream& stream, Packing packing, bool dec
     return FallBack(stream, packing, decompressed, failure);
   }
   stream.StopKeeping();
-  if (rpm_holder) outbox_.Holds(*rpm_holder);
+  if (rpm_holder) outbox_.Holds(*rpm_holder, digests_);
   if (rpm && !rpm_holder && !stream.failed()) Report(EINVAL, rpm_problem);
   ScanContent(decompressed_bytes, /*decompressed=*/true, archives, filters + 1);
   decompressed_bytes.Finish();
+  if (stream.failed()) Report(stream.error(), stream.message());
 }
 
 void PackedScan::ScanDecoded(ContentStream& stream, Codec codec, Packing packing,
@@ -593,6 +594,9 @@ void PackedScan::ScanArchive(ContentStream& stream, Packing packing, bool decomp
   }
   // An archive of directories and links alone is still named once.
   if (outbox_.told() == told_before) outbox_.Scanned(where_, digests_);
+  // Told once: by the member it cut short, or else here.
+  const bool told = failure.error == stream.error() && failure.message == stream.message();
+  if (stream.failed() && !told) Report(stream.error(), stream.message());
 }
 
 bool PackedScan::ReadMembers(struct archive* reader, ContentStream& stream, int archives,
@@ -650,7 +654,8 @@ bool PackedScan::ReadMembers(struct archive* reader, ContentStream& stream, int 
     const std::string name = NameOf(entry);
     const MemberBookkeeping::Wish wish =
         events_->on_holder ? book.Before(entry, name) : MemberBookkeeping::Wish{};
-    const std::optional<Failure> member_failure = ScanMember(reader, name, archives, wish, fatal);
+    const std::optional<Failure> member_failure =
+        ScanMember(reader, stream, name, archives, wish, fatal);
     if (events_->on_holder) book.After(name);
     if (contents.size() < kMostRemembered) contents.emplace(name, outbox_.Contents());
     outbox_.Release();
@@ -669,7 +674,7 @@ bool PackedScan::ReadMembers(struct archive* reader, ContentStream& stream, int 
 
 void PackedScan::TellHolders(const MemberBookkeeping& book) {
   std::vector<std::string> problems;
-  for (Holder& holder : book.Holders(where_, problems)) outbox_.Holds(std::move(holder));
+  for (Holder& holder : book.Holders(where_, problems)) outbox_.Holds(std::move(holder), digests_);
   for (const std::string& problem : problems) Report(EINVAL, problem);
 }
 
@@ -696,10 +701,10 @@ std::optional<Holder> PackedScan::RpmHolder(ContentStream& stream, std::string& 
   }
 }
 
-std::optional<Failure> PackedScan::ScanMember(struct archive* reader, std::string name,
-                                              int archives, MemberBookkeeping::Wish wish,
-                                              bool& fatal) {
-  MemberStream stream(reader, budget_, where_, MembersExpand(reader));
+std::optional<Failure> PackedScan::ScanMember(struct archive* reader, const ContentStream& source,
+                                              std::string name, int archives,
+                                              MemberBookkeeping::Wish wish, bool& fatal) {
+  MemberStream stream(reader, source, budget_, where_, MembersExpand(reader));
   if (wish.bytes != nullptr) {
     // Bookkeeping past its bound shows one byte more than the bound; the member is then scanned
     // as any other.
@@ -724,7 +729,8 @@ std::optional<Failure> PackedScan::ScanMember(struct archive* reader, std::strin
 void PackedScan::FallBack(ContentStream& stream, Packing packing, bool decompressed,
                           const Failure& failure) {
   if (budget_.exceeded()) return;
-  if (stream.failed() || !stream.Rewind()) {
+  // A stream that failed is scanned as far as it went, and its failure told after.
+  if (!stream.Rewind()) {
     const Named named(*this, stream, NameIf(decompressed));
     if (stream.failed()) return Report(stream.error(), stream.message());
     return Report(failure.error != 0 ? failure.error : EIO,
@@ -733,7 +739,7 @@ void PackedScan::FallBack(ContentStream& stream, Packing packing, bool decompres
                       std::to_string(ContentStream::kKeptForRewind >> 20) +
                       " MiB before the archive failed)");
   }
-  const bool sure = packing.signature == Signature::kStrong && failure.error != 0;
+  const bool sure = packing.signature == Signature::kStrong && failure.error != 0 && !stream.failed();
   ScanAsItLies(stream, decompressed, sure ? &failure : nullptr);
 }
 
@@ -785,8 +791,10 @@ bool PackedScan::ScanUnlessPacked(ContentStream& file) {
 }  // namespace
 
 void ScanPacked(int fd, std::string_view name, const ArchiveLimits& limits,
-                const ArchiveEvents& events) {
-  PackedScan(name, limits, events).Run(fd, /*as_it_lies=*/false);
+                const ArchiveEvents& events, bool layer) {
+  PackedScan scan(name, limits, events);
+  scan.TakeAsLayer(layer);
+  scan.Run(fd, /*as_it_lies=*/false);
 }
 
 void ScanFileBytes(int fd, const ArchiveEvents& events) {
@@ -809,6 +817,8 @@ void ScanFileBytes(int fd, const ArchiveEvents& events) {
 std::string DecompressedName(const std::string& name) {
   static constexpr std::array<std::string_view, 9> kSuffixes = {
       ".gz", ".bz2", ".xz", ".lzma", ".zst", ".lz4", ".Z", ".z", ".lz"};
+  // An RPM's payload is named as rpm2cpio's output is.
+  static constexpr std::string_view kRpm = ".rpm";
   const std::size_t slash = name.rfind('/');
   const std::string_view base =
       std::string_view(name).substr(slash == std::string::npos ? 0 : slash + 1);
@@ -816,6 +826,9 @@ std::string DecompressedName(const std::string& name) {
     if (base.size() > suffix.size() && base.ends_with(suffix)) {
       return name.substr(0, name.size() - suffix.size());
     }
+  }
+  if (base.size() > kRpm.size() && base.ends_with(kRpm)) {
+    return name.substr(0, name.size() - kRpm.size()) + ".cpio";
   }
   return name;
 }

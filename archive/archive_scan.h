@@ -74,9 +74,10 @@ struct ArchiveEvents {
   // Optional: a digest for every file and member; without it, Digests stay empty.
   std::function<std::unique_ptr<ContentDigest>()> new_digest;
   // Optional: each package and image met, once its bookkeeping has been read (which may be after
-  // the records inside it: a saved image's manifest often comes last); a package or image whose
-  // bookkeeping does not read is an error instead. Without it, bookkeeping is not looked for.
-  std::function<void(const Holder&)> on_holder;
+  // the records inside it: a saved image's manifest often comes last), with the digests of what
+  // it lies in as for a record; a package or image whose bookkeeping does not read is an error
+  // instead. Without it, bookkeeping is not looked for.
+  std::function<void(const Holder&, const Digests&)> on_holder;
   // Optional: every entry of an archive that may be an image's layer (a member named as image
   // tools name layers), directories, links and whiteouts too, with the member path of the layer's
   // archive; what a later layer deletes or hides is judged from them.
@@ -91,8 +92,9 @@ struct ArchiveEvents {
 // also named in an error when its signature was sure); an archive that breaks later keeps the
 // members before, then tells where it broke. `name` is the file's name, for the member a
 // compressed file stands for. Every error, the file's own included, is told through on_error.
+// `layer`: the file is an image's layer, whose archive's entries are told (on_entry).
 void ScanPacked(int fd, std::string_view name, const ArchiveLimits& limits,
-                const ArchiveEvents& events);
+                const ArchiveEvents& events, bool layer = false);
 
 // Scans the open file from where it stands, as it lies, with the same events.
 void ScanFileBytes(int fd, const ArchiveEvents& events);

@@ -369,6 +369,9 @@ void MemberStream::ReadBlock() {
   const int status = archive_read_data_block(reader_, &block, &size, &offset);
   if (status == ARCHIVE_EOF) return;
   // A warning here is a member whose data did not check out (a bad CRC); the archive goes on.
+  if (status <= ARCHIVE_WARN && source_.failed()) {
+    return Fail(source_.error(), source_.message(), /*fatal=*/true);
+  }
   if (status <= ARCHIVE_WARN) {
     return Fail(ErrnoOf(reader_), MessageOf(reader_), status == ARCHIVE_FATAL);
   }

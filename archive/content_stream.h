@@ -195,8 +195,10 @@ class FileStream final : public ContentStream {
 // with zero bytes so that offsets stay true.
 class MemberStream final : public ContentStream {
  public:
-  MemberStream(struct archive* reader, Budget& budget, const MemberPath& where, bool expands)
-      : ContentStream(budget, where, expands), reader_(reader) {}
+  // `source`: what the reader reads; a member cut short by its failure fails with it.
+  MemberStream(struct archive* reader, const ContentStream& source, Budget& budget,
+               const MemberPath& where, bool expands)
+      : ContentStream(budget, where, expands), reader_(reader), source_(source) {}
 
   // The entry holds nothing: the reader found no entry at all.
   void EndsAtOnce() { empty_ = true; }
@@ -206,6 +208,7 @@ class MemberStream final : public ContentStream {
   void ReadBlock();
 
   struct archive* reader_;
+  const ContentStream& source_;
   const void* pending_ = nullptr;
   std::size_t pending_size_ = 0;
   std::int64_t hole_ = 0;

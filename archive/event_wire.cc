@@ -176,8 +176,9 @@ ArchiveEvents EventWriter::Events(const ArchiveEvents& like) {
   };
   events.new_digest = like.new_digest;
   if (like.on_holder) {
-    events.on_holder = [this](const Holder& holder) {
+    events.on_holder = [this](const Holder& holder, const Digests& digests) {
       std::string fields;
+      fields += DigestIds(digests);
       PutHolder(fields, holder);
       Frame(kHolder, fields);
     };
@@ -296,8 +297,9 @@ bool EventReader::Tell(std::uint8_t kind, std::span<const std::uint8_t> bytes) {
       break;
     }
     case kHolder: {
+      const Digests slots = digests();
       const Holder holder = GetHolder(in);
-      if (in.ok() && events_.on_holder) events_.on_holder(holder);
+      if (in.ok() && events_.on_holder) events_.on_holder(holder, slots);
       break;
     }
     case kEntry: {

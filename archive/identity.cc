@@ -42,26 +42,35 @@ bool Check(std::string_view field, std::string_view value, std::string& problem)
   return problem.empty();
 }
 
-// The distributions whose vendors' names differ from the purl namespace they use.
+// A vendor's purl namespace: the distributions' own names, lower case ("red hat" is redhat).
 std::string VendorNamespace(std::string_view vendor) {
-  static constexpr std::array<std::pair<std::string_view, std::string_view>, 11> kKnown = {{
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 13> kKnown = {{
+      {"debian", "debian"},
+      {"ubuntu", "ubuntu"},
       {"opensuse", "opensuse"},
       {"suse", "suse"},
       {"fedora", "fedora"},
       {"red hat", "redhat"},
       {"centos", "centos"},
       {"rocky", "rocky"},
-      {"alma", "almalinux"},
+      {"almalinux", "almalinux"},
       {"amazon", "amazon"},
       {"oracle", "oracle"},
       {"openmandriva", "openmandriva"},
       {"mageia", "mageia"},
   }};
-  const std::string lower = Lower(vendor);
+  const std::string lower = Lower(Trimmed(vendor));
+  // Matched by their first words only: "Red Hat, Inc.", "Fedora Project", "SUSE LLC".
   for (const auto& [said, name] : kKnown) {
-    if (lower.find(said) != std::string::npos) return std::string(name);
+    if (lower.starts_with(said) && (lower.size() == said.size() || lower[said.size()] == ' ' ||
+                                    lower[said.size()] == ',')) {
+      return std::string(name);
+    }
   }
-  return IsWord(lower) ? lower : std::string();
+  // Another vendor is named as it names itself; one that is not a line of printable ASCII is
+  // not named at all, rather than guessed.
+  const bool printable = std::all_of(lower.begin(), lower.end(), [](char c) { return c >= ' ' && c < 0x7f; });
+  return printable && lower.size() <= kMostIdentityText ? lower : std::string();
 }
 
 }  // namespace
@@ -124,10 +133,14 @@ std::optional<PackageIdentity> ReadDebControl(std::string_view control, std::str
     problem = "the package's control file " + why;
     return std::nullopt;
   }
-  const std::string origin = VendorNamespace(fields["origin"]);
-  package.vendor = !origin.empty()                                           ? origin
-                   : Lower(fields["maintainer"]).find("ubuntu") != std::string::npos ? "ubuntu"
-                                                                              : "debian";
+  // A package without an Origin is taken to be its distribution's own, as Debian's and
+  // Ubuntu's archives leave the field out; one with an Origin is its origin's.
+  if (fields.contains("origin")) {
+    package.vendor = VendorNamespace(fields["origin"]);
+  } else {
+    package.vendor = Lower(fields["maintainer"]).find("ubuntu") != std::string::npos ? "ubuntu"
+                                                                                 : "debian";
+  }
   return package;
 }
 

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (error <= 0 || message.empty()) __builtin_trap();
       },
       [](const MemberPath&, const Digests&) {}, nullptr,
-      [](const Holder& holder) {
+      [](const Holder& holder, const Digests&) {
         if (holder.package.has_value() == holder.image.has_value()) __builtin_trap();
       },
       [](const MemberPath& archive, const std::string&, ArchiveEvents::EntryKind) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -20,14 +21,17 @@ bool IsUtf8(std::string_view bytes) {
   return ValidUtf8(bytes) == bytes;
 }
 
-void AppendPercentEncoded(std::string_view text, std::string& out) {
+// The purl project's canonical form, as its own library writes it: each part percent-encoded as
+// JavaScript's encodeURIComponent does (upper-case hex), keeping also the marks in `kept`.
+void AppendPurlPart(std::string_view text, std::string_view kept, std::string& out) {
   static constexpr char kHex[] = "0123456789ABCDEF";
+  static constexpr std::string_view kUnreserved = "-_.!~*'()";
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                            (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' ||
-                            c == '~';
-    if (unreserved) {
+    if (std::isalnum(byte) != 0 && byte < 0x80) {
+      out += c;
+    } else if (kUnreserved.find(c) != std::string_view::npos ||
+               kept.find(c) != std::string_view::npos) {
       out += c;
     } else {
       out += '%';
@@ -35,6 +39,62 @@ void AppendPercentEncoded(std::string_view text, std::string& out) {
       out += kHex[byte & 15];
     }
   }
+}
+
+// A qualifier's value, as URLSearchParams writes it, with a blank as %20.
+void AppendQualifierValue(std::string_view text, std::string& out) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((std::isalnum(byte) != 0 && byte < 0x80) || c == '*' || c == '-' || c == '.' || c == '_') {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    }
+  }
+}
+
+// A name or version as the purl library reads it back: without blanks around it.
+std::string_view WithoutBlanks(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\n\v\f\r";
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+// A namespace's segments without empty ones, as the purl library reads them back.
+std::string NamespacePath(std::string_view text) {
+  std::string path;
+  while (!text.empty()) {
+    const std::size_t slash = text.find('/');
+    const std::string_view segment = text.substr(0, slash);
+    text = slash == std::string_view::npos ? std::string_view() : text.substr(slash + 1);
+    if (segment.empty()) continue;
+    if (!path.empty()) path += '/';
+    path += segment;
+  }
+  return path;
+}
+
+// pkg:TYPE/NAMESPACE/NAME@VERSION, the parts canonical; false when the name is empty.
+bool AppendPurlHead(std::string_view type, std::string_view namespace_part, std::string_view name,
+                    std::string_view version, std::string& purl) {
+  name = WithoutBlanks(name);
+  version = WithoutBlanks(version);
+  if (name.empty()) return false;
+  purl = "pkg:" + std::string(type) + "/";
+  if (const std::string path = NamespacePath(namespace_part); !path.empty()) {
+    AppendPurlPart(path, ":/", purl);
+    purl += '/';
+  }
+  AppendPurlPart(name, {}, purl);
+  if (!version.empty()) {
+    purl += '@';
+    AppendPurlPart(version, ":+", purl);
+  }
+  return true;
 }
 
 // One CPE 2.3 formatted-string value.
@@ -88,6 +148,19 @@ void AddBytesOfField(Json& properties, std::string_view field, std::string_view 
   if (!IsUtf8(bytes)) AddProperty(properties, std::string(field) + ":base64", Base64(bytes));
 }
 
+// The layer of its image a component lies in, and the later layer that deletes it.
+void AddLayerProperties(Json& properties, const LinePlace& place) {
+  if (place.image == nullptr || place.layer < 0) return;
+  AddProperty(properties, "image_layer", std::to_string(place.layer));
+  const auto& digests = place.image->layer_digests;
+  if (static_cast<std::size_t>(place.layer) < digests.size() && !digests[place.layer].empty()) {
+    AddProperty(properties, "image_layer_digest", digests[place.layer]);
+  }
+  if (place.deleted_by >= 0) {
+    AddProperty(properties, "image_layer_deleted_by", std::to_string(place.deleted_by));
+  }
+}
+
 void AddCommonPlace(Json& component, Json& properties, const LinePlace& place,
                     std::optional<std::int64_t> offset) {
   if (const auto sha256 = place.sha256()) {
@@ -105,6 +178,7 @@ void AddCommonPlace(Json& component, Json& properties, const LinePlace& place,
   };
   AddBytesOfField(properties, "location", location);
   AddTextProperty(properties, "host", place.host);
+  AddLayerProperties(properties, place);
   // What holds the content, as stored: the file, and each member around it.
   if (!place.member.empty() && !place.digests.empty()) {
     AddProperty(properties, "file_sha256", place.digests.front());
@@ -129,27 +203,21 @@ std::string Timestamp() {
 }  // namespace
 
 std::string Purl(std::string_view namespace_part, std::string_view name, std::string_view version) {
-  std::string purl = "pkg:generic/";
-  if (!namespace_part.empty()) {
-    AppendPercentEncoded(namespace_part, purl);
-    purl += '/';
-  }
-  AppendPercentEncoded(name, purl);
-  if (!version.empty()) {
-    purl += '@';
-    AppendPercentEncoded(version, purl);
-  }
+  std::string purl;
+  if (!AppendPurlHead("generic", namespace_part, name, version, purl)) return {};
   return purl;
 }
 
 namespace {
 
+// Appends a qualifier; they must come in the order of their keys, as the canonical form has them.
 void AppendQualifier(std::string_view key, std::string_view value, std::string& purl) {
+  value = WithoutBlanks(value);
   if (value.empty()) return;
   purl += purl.find('?') == std::string::npos ? '?' : '&';
   purl += key;
   purl += '=';
-  AppendPercentEncoded(value, purl);
+  AppendQualifierValue(value, purl);
 }
 
 // A reference's repository and tag: "registry/repo:tag", "repo@sha256:...", or a bare tag.
@@ -174,31 +242,31 @@ std::string Lowered(std::string_view text) {
 }  // namespace
 
 std::string PackagePurl(const PackageIdentity& package) {
+  // Debian's names are case-insensitive, RPM's are not; namespaces are lower case in both.
   const bool deb = package.type == PackageIdentity::Type::kDeb;
-  std::string purl = "pkg:" + std::string(TypeName(package.type)) + "/";
-  if (!package.vendor.empty()) {
-    AppendPercentEncoded(package.vendor, purl);
-    purl += '/';
+  std::string purl;
+  if (!AppendPurlHead(TypeName(package.type), Lowered(package.vendor),
+                      deb ? Lowered(package.name) : package.name, package.version, purl)) {
+    return {};
   }
-  // Debian's names are case-insensitive, RPM's are not.
-  AppendPercentEncoded(deb ? Lowered(package.name) : package.name, purl);
-  purl += '@';
-  AppendPercentEncoded(package.version, purl);
   AppendQualifier("arch", package.architecture, purl);
   AppendQualifier("epoch", package.epoch, purl);
   return purl;
 }
 
 std::string ImagePurl(const ImageIdentity& image) {
+  // Registries and the oci type name an image by its manifest's digest, which a saved image
+  // does not always hold.
+  if (image.manifest.empty()) return {};
   for (const std::string& tag : image.tags) {
     const auto [repository, version_tag] = RepositoryAndTag(tag);
     if (repository.empty()) continue;
     const std::size_t slash = repository.rfind('/');
-    std::string purl = "pkg:oci/";
-    AppendPercentEncoded(
-        Lowered(slash == std::string_view::npos ? repository : repository.substr(slash + 1)), purl);
-    purl += '@';
-    AppendPercentEncoded(image.digest, purl);
+    std::string purl;
+    const std::string_view name =
+        slash == std::string_view::npos ? repository : repository.substr(slash + 1);
+    if (!AppendPurlHead("oci", {}, Lowered(name), image.manifest, purl)) continue;
+    AppendQualifier("arch", image.architecture, purl);
     if (slash != std::string_view::npos) AppendQualifier("repository_url", repository, purl);
     AppendQualifier("tag", version_tag, purl);
     return purl;
@@ -281,7 +349,10 @@ void AppendRecordComponent(const zeblix::Record& r, const LinePlace& place, std:
   if (!r.description.empty()) component["description"] = ValidUtf8(r.description);
   if (!r.copyright.empty()) component["copyright"] = ValidUtf8(r.copyright);
   component["cpe"] = Cpe(ValidUtf8(r.company), ValidUtf8(name), ValidUtf8(r.product_version));
-  component["purl"] = Purl(ValidUtf8(r.company), ValidUtf8(name), ValidUtf8(r.product_version));
+  if (std::string purl = Purl(ValidUtf8(r.company), ValidUtf8(name), ValidUtf8(r.product_version));
+      !purl.empty()) {
+    component["purl"] = std::move(purl);
+  }
   Json properties = Json::array();
   AddProperty(properties, "format", r.format == zeblix::Format::kV6 ? "V6" : "V5");
   AddProperty(properties, "byte_order", r.foreign_byte_order ? "foreign" : "native");
@@ -323,9 +394,14 @@ void AppendHolderComponent(const Holder& holder, const LinePlace& place, std::st
         {   "type",                  "library"},
         {"bom-ref", std::string(place.bom_ref)},
         {   "name",               package->name},
-        {"version",            package->version},
-        {   "purl",        PackagePurl(*package)}
+        {"version",            package->version}
     };
+    if (const auto sha256 = place.sha256()) {
+      component["hashes"] = Json::array({
+          Json{{"alg", "SHA-256"}, {"content", std::string(*sha256)}}
+      });
+    }
+    component["purl"] = PackagePurl(*package);
     AddProperty(properties, "package_type", TypeName(package->type));
     AddProperty(properties, "architecture", package->architecture);
     if (!package->epoch.empty()) AddProperty(properties, "epoch", package->epoch);
@@ -333,16 +409,21 @@ void AppendHolderComponent(const Holder& holder, const LinePlace& place, std::st
     const ImageIdentity& image = *holder.image;
     const std::string_view first = image.tags.empty() ? std::string_view() : image.tags.front();
     const std::string_view repository = RepositoryAndTag(first).first;
+    // An image is named by its manifest where the file holds it, else by its config.
+    const std::string& named_by = image.manifest.empty() ? image.digest : image.manifest;
     component = Json{
         {   "type",                                              "container"},
         {"bom-ref",                             std::string(place.bom_ref)},
         {   "name", repository.empty() ? image.digest : std::string(repository)},
-        {"version",                                           image.digest}
+        {"version",                                               named_by}
     };
     component["hashes"] = Json::array({
-        Json{{"alg", "SHA-256"}, {"content", image.digest.substr(image.digest.find(':') + 1)}}
+        Json{{"alg", "SHA-256"}, {"content", named_by.substr(named_by.find(':') + 1)}}
     });
     if (const std::string purl = ImagePurl(image); !purl.empty()) component["purl"] = purl;
+    AddProperty(properties, "image_id", image.digest);
+    if (!image.architecture.empty()) AddProperty(properties, "image_architecture", image.architecture);
+    if (!image.os.empty()) AddProperty(properties, "image_os", image.os);
     for (const std::string& tag : image.tags) AddProperty(properties, "image_tag", tag);
   }
   const std::string location = Location(place.path, place.member);

@@ -15,15 +15,18 @@
 #include "inventory/text_forms.h"
 #include "zeblix/scan.h"
 
-// pkg:generic/NAMESPACE/NAME@VERSION, each part percent-encoded as the purl standard asks;
-// an empty namespace or version is left out.
+// pkg:generic/NAMESPACE/NAME@VERSION in the purl project's canonical form (what its library's
+// toString gives for it: parts percent-encoded as encodeURIComponent does, ':' and '+' kept in a
+// version, blanks around a name or version dropped); an empty namespace or version is left out;
+// empty when the name is.
 std::string Purl(std::string_view namespace_part, std::string_view name, std::string_view version);
 
-// The purl of a package, as the purl types deb and rpm ask: the vendor as namespace, the
-// architecture (and an RPM's epoch) as qualifiers.
+// The purl of a package, as the purl types deb and rpm ask: the vendor as namespace (none when
+// the package names no vendor we can write), the architecture (and an RPM's epoch) as qualifiers.
 std::string PackagePurl(const PackageIdentity& package);
-// pkg:oci/NAME@DIGEST?repository_url=...&tag=..., from the first tag that names a repository;
-// empty when none does (an image saved without a name), as the oci type requires a name.
+// pkg:oci/NAME@MANIFEST?arch=...&repository_url=...&tag=..., from the first tag that names a
+// repository; empty when none does (an image saved without a name: the oci type requires a name)
+// or when the file does not hold the image's manifest (registries name an image by its digest).
 std::string ImagePurl(const ImageIdentity& image);
 
 // cpe:2.3:a:VENDOR:PRODUCT:VERSION:*:*:*:*:*:*:*, each value bound as the CPE 2.3 formatted string

@@ -1,6 +1,7 @@
 // The run: host name, output buffer, progress, then every path through the walk into the scan.
 #include "inventory/inventory.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <thread>
 
+#include "archive/layout_scan.h"
 #include "data/own_version_block.h"
 #include "inventory/cyclonedx.h"
 #include "inventory/ordered_scan.h"
@@ -72,12 +74,17 @@ void WalkList(std::FILE* file, char separator, TreeWalk& walk, OrderedScan& scan
   std::free(line);
 }
 
-// Whether the run is about one file (or standard input), which may be a package or an image.
+// Whether the run is about one file (or standard input, or an image's layout), which may be a
+// package or an image.
 bool OneFile(const Options& options) {
+  if (options.paths.size() != 1 || options.files_from) return false;
+  const std::string& path = options.paths.front();
   struct stat status{};
-  return options.paths.size() == 1 && !options.files_from &&
-         (options.paths.front() == "-" ||
-          (stat(options.paths.front().c_str(), &status) == 0 && !S_ISDIR(status.st_mode)));
+  if (path == "-" || (stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode))) return true;
+  const int directory = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const bool layout = directory >= 0 && IsOciLayout(directory);
+  if (directory >= 0) close(directory);
+  return layout;
 }
 
 }  // namespace
@@ -105,7 +112,7 @@ int RunInventory(const Options& options) {
   if (options.output && !file.Open(*options.output)) {
     std::fprintf(stderr, "zeblix-inventory: --output: %s: %s\n", options.output->c_str(),
                  std::strerror(errno));
-    return 2;
+    return 1;
   }
   std::FILE* const out = options.output ? file.stream() : stdout;
   const char* const out_name = options.output ? options.output->c_str() : "standard output";
@@ -116,13 +123,20 @@ int RunInventory(const Options& options) {
   const bool progress_shown = ShowsProgress(options.progress);
   ProgressLine progress(progress_shown, progress_shown && options.progress != Progress::kNever);
   ReadAhead read_ahead;
-  const ScanSettings settings{options.format, options.host.empty() ? HostName() : options.host,
-                              progress_shown, &read_ahead, options.archives,
-                              options.archive_limits, options.hash, options.empty,
-                              // -q silences them, but where they have no other place
-                              options.progress != Progress::kNever ||
-                                  options.format == OutputFormat::kCycloneDx,
-                              OneFile(options)};
+  const ScanSettings settings{
+      .format = options.format,
+      .host = options.host.empty() ? HostName() : options.host,
+      .count_bytes = progress_shown,
+      .read_ahead = &read_ahead,
+      .archives = options.archives,
+      .archive_limits = options.archive_limits,
+      .hash = options.hash,
+      .empty = options.empty,
+      .all_layers = options.all_layers,
+      // -q silences them, but where they have no other place
+      .errors_on_stderr =
+          options.progress != Progress::kNever || options.format == OutputFormat::kCycloneDx,
+      .subject = OneFile(options)};
   const unsigned jobs =
       options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   WalkOptions walk_options{.follow_links = options.follow_links,

@@ -5,7 +5,8 @@
 #include "inventory/options.h"
 
 // Returns the exit status: 0 when every file was read, 1 when some could not be (or the lines
-// could not all be written), 2 when the list of --files-from cannot be opened.
+// could not all be written, or the output could not be made), 2 when the list of --files-from
+// cannot be opened.
 int RunInventory(const Options& options);
 
 // The utility's own version, read from its version block with the library.

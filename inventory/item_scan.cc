@@ -16,6 +16,8 @@
 #include <optional>
 #include <vector>
 
+#include "archive/layer_view.h"
+#include "archive/layout_scan.h"
 #include "inventory/cyclonedx.h"
 #include "zeblix/scan.h"
 
@@ -89,6 +91,19 @@ class ItemScan {
     int error = 0;
     std::string message;
   };
+  // A package or image, with the digests of what it lies in.
+  struct Found {
+    Holder holder;
+    Digests digests;
+  };
+  // An image the line (or package) lies in, and where in it; holder -1: none.
+  struct InImage {
+    int holder = -1;
+    ImageLayers::Place place;
+  };
+  // Where a component goes in a CycloneDX document: inside a holder's component, as the
+  // holder is placed in one of the images it lies in (-1: none); {-1, -1}: the top.
+  using Parent = std::pair<int, int>;
 
   void Error(const MemberPath& member, int error, const std::string& message) {
     pending_.push_back({Pending::kError, member, {}, {}, error, message});
@@ -96,14 +111,33 @@ class ItemScan {
   }
 
   void WriteLines();
+  void WriteLine(const Pending& pending, std::uint64_t line, std::map<Parent, std::string>& children);
   // The innermost package or image (of the kind asked) the content at `member` lies in; -1 when
   // none. Of two at the same depth, the one told later; at the depth of `member` itself, only one
-  // told before `before` (a holder's own holder is found so).
+  // told before `before` (a holder's own holder is found so); none at `outside` or above it.
   enum class Kind { kPackage, kImage, kEither };
   int Innermost(std::span<const std::string> member, Kind kind,
-                std::size_t before = std::numeric_limits<std::size_t>::max()) const;
-  // Puts each package's and image's component, holding `children`, inside its own holder's.
-  void NestHolders(std::vector<std::string>& children);
+                std::size_t before = std::numeric_limits<std::size_t>::max(),
+                int outside = -1) const;
+  // The innermost images the content at `member` lies in (all at one depth: several images may
+  // share a layer), each with its place there.
+  std::vector<InImage> ImagesOf(std::span<const std::string> member) const;
+  // Those of them the run shows it in: those whose later layers leave it, or all of them with
+  // --image-layers all; a single "none" when no image holds it.
+  std::vector<InImage> ShownIn(std::span<const std::string> member) const;
+  // The image a holder lies in, as one place: the innermost, whatever deletes it.
+  int ImageAround(std::size_t holder) const;
+  // Where the component of what lies at `member` (a holder's, `before` its own index) goes, as
+  // it lies in `image`.
+  Parent ParentOf(std::span<const std::string> member, int image,
+                  std::size_t before = std::numeric_limits<std::size_t>::max()) const;
+  // Puts each package's and image's component, holding its children, inside its own holder's.
+  void NestHolders(std::map<Parent, std::string>& children);
+  LinePlace PlaceOf(const MemberPath& member, const std::vector<std::string>& digests,
+                    const InImage& in, const std::string& bom_ref, std::string& path) const;
+  // Where a line lies as written: in a layout, the file at its first member name.
+  LinePlace Located(const MemberPath& member, std::span<const std::string> digests,
+                    const std::string& bom_ref, std::string& path) const;
 
   const WalkItem& item_;
   const ScanSettings& settings_;
@@ -111,19 +145,23 @@ class ItemScan {
   std::string path_;
   ScannedItem scanned_;
   std::vector<Pending> pending_;
-  std::vector<Holder> holders_;
+  std::vector<Found> holders_;
   std::map<MemberPath, std::vector<std::size_t>> by_where_;  // holders_ by where they lie
+  LayerEntries entries_;
+  std::vector<std::optional<ImageLayers>> layers_;  // beside holders_, for images
   std::size_t records_in_content_ = 0;
 };
 
-int ItemScan::Innermost(std::span<const std::string> member, Kind kind, std::size_t before) const {
+int ItemScan::Innermost(std::span<const std::string> member, Kind kind, std::size_t before,
+                        int outside) const {
   if (by_where_.empty()) return -1;  // most files: no path need be looked up
+  const std::size_t shallowest = outside < 0 ? 0 : holders_[outside].holder.where.size() + 1;
   // From the longest prefix of the member path down, the holders there, the later first.
-  for (std::size_t length = member.size() + 1; length-- > 0;) {
+  for (std::size_t length = member.size() + 1; length-- > shallowest;) {
     const auto found = by_where_.find(MemberPath(member.begin(), member.begin() + length));
     if (found == by_where_.end()) continue;
     for (auto i = found->second.rbegin(); i != found->second.rend(); ++i) {
-      const Holder& holder = holders_[*i];
+      const Holder& holder = holders_[*i].holder;
       if ((kind == Kind::kPackage && !holder.package) || (kind == Kind::kImage && !holder.image) ||
           (length == member.size() && *i >= before) || !holder.Holds(member)) {
         continue;
@@ -134,56 +172,122 @@ int ItemScan::Innermost(std::span<const std::string> member, Kind kind, std::siz
   return -1;
 }
 
-void ItemScan::NestHolders(std::vector<std::string>& children) {
+std::vector<ItemScan::InImage> ItemScan::ImagesOf(std::span<const std::string> member) const {
+  std::vector<InImage> images;
+  const int innermost = Innermost(member, Kind::kImage);
+  if (innermost < 0) return images;
+  for (const std::size_t i : by_where_.at(holders_[innermost].holder.where)) {
+    if (layers_[i] && holders_[i].holder.Holds(member)) {
+      images.push_back({static_cast<int>(i), layers_[i]->PlaceOf(member)});
+    }
+  }
+  return images;
+}
+
+std::vector<ItemScan::InImage> ItemScan::ShownIn(std::span<const std::string> member) const {
+  std::vector<InImage> images = ImagesOf(member);
+  if (images.empty()) return {InImage{}};
+  if (!settings_.all_layers) {
+    std::erase_if(images, [](const InImage& in) { return in.place.deleted_by >= 0; });
+  }
+  return images;
+}
+
+int ItemScan::ImageAround(std::size_t holder) const {
+  return Innermost(holders_[holder].holder.where, Kind::kImage, holder);
+}
+
+ItemScan::Parent ItemScan::ParentOf(std::span<const std::string> member, int image,
+                                    std::size_t before) const {
+  const int package = Innermost(member, Kind::kPackage, before, image);
+  if (package >= 0) return {package, image};
+  if (image >= 0) return {image, ImageAround(image)};
+  return {-1, -1};
+}
+
+LinePlace ItemScan::Located(const MemberPath& member, std::span<const std::string> digests,
+                            const std::string& bom_ref, std::string& path) const {
+  if (item_.layout == nullptr || member.empty()) {
+    return LinePlace{path_, member, settings_.host, digests, bom_ref};
+  }
+  path = path_;
+  if (!path.ends_with('/')) path += '/';
+  path += member.front();
+  return LinePlace{path, MemberNames(member).subspan(1), settings_.host,
+                   digests.empty() ? digests : digests.subspan(1), bom_ref};
+}
+
+LinePlace ItemScan::PlaceOf(const MemberPath& member, const std::vector<std::string>& digests,
+                            const InImage& in, const std::string& bom_ref, std::string& path) const {
+  LinePlace place = Located(member, digests, bom_ref, path);
+  if (const int package = Innermost(member, Kind::kPackage); package >= 0) {
+    place.package = &*holders_[package].holder.package;
+  }
+  if (in.holder >= 0) {
+    place.image = &*holders_[in.holder].holder.image;
+    place.layer = in.place.layer;
+    place.deleted_by = in.place.deleted_by;
+  }
+  return place;
+}
+
+void ItemScan::NestHolders(std::map<Parent, std::string>& children) {
   std::vector<std::size_t> order(holders_.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   // The innermost first, so that each is whole before it goes inside its own holder.
   std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    return std::pair(holders_[a].where.size(), a) > std::pair(holders_[b].where.size(), b);
+    return std::pair(holders_[a].holder.where.size(), a) > std::pair(holders_[b].holder.where.size(), b);
   });
-  std::vector<int> parents(holders_.size());
-  std::size_t outermost = 0;
-  for (std::size_t i = 0; i < holders_.size(); ++i) {
-    parents[i] = Innermost(holders_[i].where, Kind::kEither, i);
-    if (parents[i] < 0) ++outermost;
-  }
+  const auto outermost = std::count_if(holders_.begin(), holders_.end(),
+                                       [](const Found& found) { return found.holder.where.empty(); });
+  std::vector<std::string> digests;
   for (const std::size_t i : order) {
-    const Holder& holder = holders_[i];
-    const std::string bom_ref =
-        "zeblix-inventory:" + std::to_string(sequence_) + ".holder" + std::to_string(i);
-    LinePlace place{path_, holder.where, settings_.host, {}, bom_ref};
-    std::string& out = parents[i] < 0 ? scanned_.lines : children[parents[i]];
-    // The one package or image a run was asked about is the document's subject.
-    const bool subject = settings_.subject && sequence_ == 0 && parents[i] < 0 &&
-                         outermost == 1 && holder.where.empty();
-    AppendHolderComponent(holder, place, children[i], out, subject ? &scanned_.subject : nullptr);
+    const Holder& holder = holders_[i].holder;
+    digests.clear();
+    for (const auto& digest : holders_[i].digests) digests.push_back(*digest);
+    // A package lies in each image that shows it; an image in the one around it.
+    std::vector<InImage> placed = {InImage{holder.image ? ImageAround(i) : -1, {}}};
+    if (holder.package) placed = ShownIn(holder.where);
+    for (const InImage& in : placed) {
+      std::string bom_ref = "zeblix-inventory:" + std::to_string(sequence_) + ".holder" + std::to_string(i);
+      if (placed.size() > 1) bom_ref += ".in" + std::to_string(in.holder);
+      std::string path;
+      const LinePlace place = Located(holder.where, digests, bom_ref, path);
+      const Parent parent = ParentOf(holder.where, in.holder, i);
+      std::string& out = parent.first < 0 ? scanned_.lines : children[parent];
+      // The one package or image a run was asked about is the document's subject.
+      const bool subject = settings_.subject && sequence_ == 0 && outermost == 1 &&
+                           holder.where.empty();
+      AppendHolderComponent(holder, place, children[{static_cast<int>(i), in.holder}], out,
+                            subject ? &scanned_.subject : nullptr);
+    }
   }
 }
 
-void ItemScan::WriteLines() {
-  // CycloneDX nests each component inside its package's or image's.
-  const bool nested = settings_.format == OutputFormat::kCycloneDx && !holders_.empty();
-  std::vector<std::string> children(nested ? holders_.size() : 0);
-  std::uint64_t line = 0;
+void ItemScan::WriteLine(const Pending& pending, std::uint64_t line,
+                         std::map<Parent, std::string>& children) {
   std::vector<std::string> digests;
-  for (const Pending& pending : pending_) {
-    digests.clear();
-    for (const auto& digest : pending.digests) digests.push_back(*digest);
-    const std::string bom_ref =
-        "zeblix-inventory:" + std::to_string(sequence_) + "." + std::to_string(line++);
-    LinePlace place{path_, pending.member, settings_.host, digests, bom_ref};
-    if (const int package = Innermost(pending.member, Kind::kPackage); package >= 0) {
-      place.package = &*holders_[package].package;
-    }
-    if (const int image = Innermost(pending.member, Kind::kImage); image >= 0) {
-      place.image = &*holders_[image].image;
-    }
-    const int holder = nested ? Innermost(pending.member, Kind::kEither) : -1;
-    std::string& out = holder >= 0 ? children[holder] : scanned_.lines;
+  for (const auto& digest : pending.digests) digests.push_back(*digest);
+  const std::vector<InImage> images = ImagesOf(pending.member);
+  // Whiteouts are the bookkeeping of layers, not files.
+  if (pending.kind == Pending::kEmpty && !images.empty() && IsWhiteoutMarker(pending.member.back())) {
+    return;
+  }
+  std::vector<InImage> shown = ShownIn(pending.member);
+  // An error is told once, whatever holds it.
+  if (pending.kind == Pending::kError) shown.resize(std::min<std::size_t>(shown.size(), 1));
+  if (pending.kind == Pending::kError && shown.empty()) shown.emplace_back();
+  const bool nested = settings_.format == OutputFormat::kCycloneDx && !holders_.empty();
+  for (const InImage& in : shown) {
+    std::string bom_ref = "zeblix-inventory:" + std::to_string(sequence_) + "." + std::to_string(line);
+    if (shown.size() > 1) bom_ref += ".in" + std::to_string(in.holder);
+    std::string path;
+    const LinePlace place = PlaceOf(pending.member, digests, in, bom_ref, path);
+    const Parent parent = nested ? ParentOf(pending.member, in.holder) : Parent{-1, -1};
+    std::string& out = parent.first >= 0 ? children[parent] : scanned_.lines;
     switch (pending.kind) {
       case Pending::kRecord:
         AppendRecordLine(settings_.format, pending.record, place, out);
-        ++scanned_.totals.records;
         break;
       case Pending::kEmpty:
         AppendEmptyLine(settings_.format, place, out);
@@ -195,22 +299,37 @@ void ItemScan::WriteLines() {
         if (settings_.errors_on_stderr) {
           AppendErrorMessage(place, pending.error, pending.message, scanned_.messages);
         }
-        ++scanned_.totals.errors;
         break;
     }
   }
-  if (nested) NestHolders(children);
+  if (pending.kind == Pending::kRecord) ++scanned_.totals.records;
+  if (pending.kind == Pending::kError) ++scanned_.totals.errors;
+}
+
+void ItemScan::WriteLines() {
+  if (!entries_.complete()) {
+    Error({}, E2BIG, "the image's layers hold more than " +
+                         std::to_string(LayerEntries::kMostEntries) +
+                         " entries: what later layers delete is not judged");
+  }
+  for (std::size_t i = 0; i < holders_.size(); ++i) {
+    if (holders_[i].holder.image) layers_[i].emplace(holders_[i].holder, entries_);
+  }
+  std::map<Parent, std::string> children;
+  std::uint64_t line = 0;
+  for (const Pending& pending : pending_) WriteLine(pending, line++, children);
+  if (settings_.format == OutputFormat::kCycloneDx && !holders_.empty()) NestHolders(children);
 }
 
 ScannedItem ItemScan::Run(bool probe_wait) {
-  const int fd = item_.error == 0 ? OpenItem(item_, path_) : -1;
-  const int open_error = item_.error != 0 ? item_.error : fd < 0 ? errno : 0;
+  const int fd = item_.error == 0 && item_.layout == nullptr ? OpenItem(item_, path_) : -1;
+  const int open_error = item_.error != 0 ? item_.error : fd < 0 && item_.layout == nullptr ? errno : 0;
   if (open_error != 0) {
     Error({}, open_error, {});
     WriteLines();
     return std::move(scanned_);
   }
-  if (probe_wait && settings_.read_ahead != nullptr && ReadAhead::ReadWouldWait(fd)) {
+  if (probe_wait && fd >= 0 && settings_.read_ahead != nullptr && ReadAhead::ReadWouldWait(fd)) {
     settings_.read_ahead->NoteWait();
   }
   ArchiveEvents events{
@@ -229,21 +348,27 @@ ScannedItem ItemScan::Run(bool probe_wait) {
         records_in_content_ = 0;
       },
       nullptr,
-      [&](const Holder& holder) {
+      [&](const Holder& holder, const Digests& digests) {
         by_where_[holder.where].push_back(holders_.size());
-        holders_.push_back(holder);
+        holders_.push_back({holder, digests});
+        layers_.emplace_back();
+      },
+      [&](const MemberPath& archive, const std::string& name, ArchiveEvents::EntryKind kind) {
+        entries_.Add(archive, name, kind);
       }};
   if (settings_.hash) events.new_digest = [] { return std::make_unique<Sha256>(); };
-  if (settings_.archives) {
+  if (item_.layout != nullptr) {
+    ScanLayout(item_.layout->fd(), settings_.archive_limits, events);
+  } else if (settings_.archives) {
     ScanPacked(fd, BaseName(path_), settings_.archive_limits, events);
   } else {
     ScanFileBytes(fd, events);
   }
-  if (settings_.count_bytes) {
+  if (settings_.count_bytes && fd >= 0) {
     const off_t position = lseek(fd, 0, SEEK_CUR);
     if (position > 0) scanned_.totals.bytes = static_cast<std::uint64_t>(position);
   }
-  close(fd);
+  if (fd >= 0) close(fd);
   WriteLines();
   scanned_.totals.files = 1;
   return std::move(scanned_);

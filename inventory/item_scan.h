@@ -20,6 +20,7 @@ struct ScanSettings {
   ArchiveLimits archive_limits;
   bool hash = false;   // --hash sha256: the digest of every file or member read whole
   bool empty = false;  // --empty: a line for every file or member without a record
+  bool all_layers = false;  // --image-layers all: what later layers delete too, marked
   bool errors_on_stderr = true;  // every error also named on standard error
   // The run's one item, a file: a package or image it is becomes the document's subject.
   bool subject = false;

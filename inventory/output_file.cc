@@ -42,9 +42,18 @@ bool OutputFile::Open(const std::string& target) {
   }
   const int fd = mkstemp(hidden.data());
   if (fd < 0) return false;
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
+  // The file put in place keeps the mode and owner of the one it replaces.
+  struct stat replaced {};
+  if (stat(target.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
+    fchmod(fd, replaced.st_mode & 07777);
+    if (replaced.st_uid != geteuid() || replaced.st_gid != getegid()) {
+      (void)!fchown(fd, replaced.st_uid, replaced.st_gid);
+    }
+  } else {
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+  }
   stream_ = fdopen(fd, "w");
   if (stream_ == nullptr) {
     const int error = errno;

@@ -18,7 +18,7 @@ using Json = nlohmann::ordered_json;
 
 // The columns, in order: where a line lies, a record's fields, an error, the record count of a
 // file without any, and the digests of what holds the line's content, as stored.
-constexpr std::array<const char*, 36> kColumns = {"path",
+constexpr std::array<const char*, 42> kColumns = {"path",
                                                   "member",
                                                   "host",
                                                   "sha256",
@@ -53,7 +53,13 @@ constexpr std::array<const char*, 36> kColumns = {"path",
                                                   "package_purl",
                                                   "image_digest",
                                                   "image_tags",
-                                                  "image_purl"};
+                                                  "image_purl",
+                                                  "image_manifest",
+                                                  "image_architecture",
+                                                  "image_os",
+                                                  "image_layer",
+                                                  "image_layer_digest",
+                                                  "image_layer_deleted_by"};
 using CsvRow = std::array<std::string, kColumns.size()>;
 constexpr std::size_t kFirstRecordColumn = 4;  // "format": the columns a record fills begin here
 constexpr std::size_t kErrorColumn = 22;
@@ -89,11 +95,32 @@ Json PackageObject(const PackageIdentity& package) {
   return object;
 }
 
-Json ImageObject(const ImageIdentity& image) {
+// The digest of the layer a line lies in, when the image's bookkeeping gives it.
+std::string_view LayerDigest(const LinePlace& place) {
+  const auto& digests = place.image->layer_digests;
+  if (place.layer < 0 || static_cast<std::size_t>(place.layer) >= digests.size()) return {};
+  return digests[place.layer];
+}
+
+Json ImageObject(const LinePlace& place) {
+  const ImageIdentity& image = *place.image;
   Json object{
-      {"digest", image.digest},
-      {  "tags",   image.tags}
+      {"digest", image.digest}
   };
+  if (!image.manifest.empty()) object["manifest"] = image.manifest;
+  object["tags"] = image.tags;
+  if (!image.architecture.empty()) object["architecture"] = image.architecture;
+  if (!image.os.empty()) object["os"] = image.os;
+  if (place.layer >= 0) {
+    Json layer{
+        {"index", place.layer}
+    };
+    if (const std::string_view digest = LayerDigest(place); !digest.empty()) {
+      layer["digest"] = std::string(digest);
+    }
+    if (place.deleted_by >= 0) layer["deleted_by"] = place.deleted_by;
+    object["layer"] = std::move(layer);
+  }
   if (const std::string purl = ImagePurl(image); !purl.empty()) object["purl"] = purl;
   return object;
 }
@@ -112,7 +139,7 @@ void AddPlace(Json& line, const LinePlace& place) {
   line["host"] = Text(place.host);
   if (const auto sha256 = place.sha256()) line["sha256"] = std::string(*sha256);
   if (place.package != nullptr) line["package"] = PackageObject(*place.package);
-  if (place.image != nullptr) line["image"] = ImageObject(*place.image);
+  if (place.image != nullptr) line["image"] = ImageObject(place);
   if (place.member.empty() || place.digests.empty()) return;
   const auto known = [](const std::string& digest) {
     return digest.empty() ? Json() : Json(digest);
@@ -149,6 +176,12 @@ CsvRow CsvPlace(const LinePlace& place) {
       fields[kImageColumn + 1] += tag;
     }
     fields[kImageColumn + 2] = ImagePurl(*image);
+    fields[kImageColumn + 3] = image->manifest;
+    fields[kImageColumn + 4] = image->architecture;
+    fields[kImageColumn + 5] = image->os;
+    if (place.layer >= 0) fields[kImageColumn + 6] = std::to_string(place.layer);
+    fields[kImageColumn + 7] = LayerDigest(place);
+    if (place.deleted_by >= 0) fields[kImageColumn + 8] = std::to_string(place.deleted_by);
   }
   return fields;
 }

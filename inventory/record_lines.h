@@ -40,6 +40,10 @@ struct LinePlace {
   // The innermost package and image the line lies in, if any.
   const PackageIdentity* package = nullptr;
   const ImageIdentity* image = nullptr;
+  // Inside an image: the layer the line lies in, bottom first, and the later layer that deletes
+  // or hides it (-1: none; only --image-layers all shows such lines).
+  int layer = -1;
+  int deleted_by = -1;
 
   // The digest of the content the line lies in (the innermost), when known.
   std::optional<std::string_view> sha256() const {

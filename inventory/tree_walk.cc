@@ -2,6 +2,7 @@
 // handed on by its name in the open directory, where the scan opens it. Symbolic links and entries
 // of unknown type are looked at; FIFOs and devices inside a tree are passed over, so the walk
 // never waits on one. A socket is opened like a file, and so reported as a file that cannot be.
+// A directory that is an OCI image layout is not walked but handed on whole, as one item.
 //
 // A directory whose listing was closed to stay within the limit is found again, when the walk
 // comes back up to it, as ".." of the child it is leaving (checked by device and inode), or else
@@ -16,6 +17,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "archive/layout_scan.h"
 
 namespace {
 
@@ -191,6 +194,11 @@ void TreeWalk::EnterDirectory(int fd, std::shared_ptr<const PathNode> node, int 
     }
   }
   if (on_path_.count({status.st_dev, status.st_ino}) != 0) return fail(ELOOP);
+  if (IsOciLayout(fd)) {
+    take({.folder = node->parent, .name = node->name,
+          .layout = std::make_shared<const OpenDirectory>(fd, held_live_)});
+    return;
+  }
   DIR* listing = fdopendir(fd);
   if (listing == nullptr) return fail(errno);
   if (open_levels_ >= options_.open_listings) CloseShallowestListing();

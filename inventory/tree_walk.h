@@ -62,6 +62,8 @@ struct WalkItem {
   bool named = false;  // a path given by the user: scanned by its path, whatever it is
   bool standard_input = false;  // "-": the bytes of standard input
   int error = 0;       // errno: the path could not be examined or listed
+  // A directory that is an OCI image layout, open: scanned as one item, as its tar would be.
+  std::shared_ptr<const OpenDirectory> layout = nullptr;
 
   // The whole path: the folders' names joined by slashes, then the name.
   std::string Path() const;

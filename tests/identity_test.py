@@ -26,11 +26,21 @@ import unittest
 
 from inventory_test import lines_of, run
 from packing_test import sh
-from sbom_test import check_bom
+from sbom_test import CHECK_BOM, check_bom
 from version_blocks import block
 
-DEB_PURL = "pkg:deb/debian/acme-widgets@1%3A2.3-4?arch=amd64"
+DEB_PURL = "pkg:deb/debian/acme-widgets@1:2.3-4?arch=amd64"
 RPM_PURL = "pkg:rpm/fedora/widget@2.5-3.fc40?arch=noarch&epoch=1"
+
+
+def check_purls(purls, directory):
+    """Each purl must be what the purl project's library writes for it."""
+    path = os.path.join(directory, "purls.txt")
+    with open(path, "w", encoding="utf-8") as out:
+        out.write("".join(p + "\n" for p in purls))
+    result = subprocess.run(["node", CHECK_BOM, "--purls", path], capture_output=True, check=False)
+    if result.returncode != 0:
+        raise AssertionError(result.stderr.decode())
 
 
 def product(name):
@@ -194,13 +204,15 @@ class Identity(unittest.TestCase):
             expected[name][1] = ({"type": "rpm", "name": "widget", "version": "2.5-3.fc40",
                                   "architecture": "noarch", "epoch": "1", "purl": RPM_PURL}, None)
             expected[name][2] = (deb, saved)
-        found = {}
+        found, purls = {}, []
         for obj in lines_of(run(self.paths()).stdout):
             image = obj.get("image")
-            if image:
-                self.assertTrue(image.pop("purl").startswith("pkg:oci/"), image)
-            found.setdefault(obj["product_name"], []).append((obj.get("package"), image))
+            purls += [p["purl"] for p in (image, obj.get("package")) if p and "purl" in p]
+            found.setdefault(obj["product_name"], []).append(
+                (obj.get("package"), image and {k: image[k] for k in ("digest", "tags")}))
         self.assertEqual(found, expected)
+        self.assertIn("pkg:oci/laid@sha256:", " ".join(purls))  # only the layout holds a manifest
+        check_purls(purls, self.root)
         rows = list(csv.DictReader(io.StringIO(run(["--format", "csv", self.paths()[2]])
                                                .stdout.decode(), newline="")))
         self.assertEqual([(r["package_purl"], r["image_tags"], r["image_digest"]) for r in rows],
@@ -208,7 +220,7 @@ class Identity(unittest.TestCase):
                                                                      saved["digest"])] * 2)
 
     def test_the_bom_nests_records_in_their_packages_and_images(self):
-        result = run(["--format", "cyclonedx", *self.paths()])
+        result = run(["--format", "cyclonedx", "--hash", "sha256", *self.paths()])
         self.assertEqual(result.returncode, 0, result.stderr)
         purls = {p[0]: p[1:] for p in check_bom(result.stdout, self.root)}
 
@@ -218,17 +230,52 @@ class Identity(unittest.TestCase):
         alpha, beta = (f"pkg:generic/Acme/{name}" for name in ("alpha", "beta"))
         packages = [("pkg:deb/debian/acme-widgets", [(alpha, []), (beta, [])]),
                     ("pkg:rpm/fedora/widget", [(alpha, []), (beta, [])])]
-        self.assertEqual(sorted(tree(c) for c in json.loads(result.stdout)["components"]), sorted([
+        components = json.loads(result.stdout)["components"]
+        self.assertEqual(sorted(tree(c) for c in components), sorted([
             *packages, ("pkg:oci/laid", [("pkg:generic/Acme/laid", [])]),
-            ("pkg:oci/saved", sorted([packages[0], ("pkg:generic/Acme/saved", [])]))]))
+            ("registry.example/acme/saved", sorted([packages[0], ("pkg:generic/Acme/saved", [])]))]))
         self.assertEqual(purls[RPM_PURL], ["fedora", "widget", "2.5-3.fc40",
                                            {"arch": "noarch", "epoch": "1"}])
-        oci = [p for p in purls if p.startswith("pkg:oci/saved")][0]
-        self.assertEqual(purls[oci][3], {"repository_url": "registry.example/acme/saved",
-                                         "tag": "2.0"})
+        laid = [p for p in purls if p.startswith("pkg:oci/laid")][0]
+        self.assertEqual(purls[laid][3], {"arch": "arm64", "repository_url": "docker.io/acme/laid",
+                                          "tag": "1.0"})
+        package = [c for c in components if c.get("purl") == DEB_PURL][0]
+        self.assertEqual(package["hashes"][0]["content"], hashlib.sha256(self.deb).hexdigest())
         alone = json.loads(run(["--format", "cyclonedx", self.paths()[0]]).stdout)
         self.assertEqual(alone["metadata"]["component"]["purl"], DEB_PURL)
         self.assertEqual(sorted(c["name"] for c in alone["components"]), ["alpha", "beta"])
+
+    def test_a_vendor_we_cannot_map_is_named_as_it_names_itself(self):
+        third_party = hand_made_deb(b"Package: w\nVersion: 1.0+acme1\nArchitecture: all\n"
+                                    b"Origin: Acme Corp\n", {"lib": product("a")})
+        cases = {  # file: the purl its records' package has
+            "third.deb": (third_party, "pkg:deb/acme%20corp/w@1.0+acme1?arch=all"),
+            "vendor.rpm": (hand_made_rpm([*GOOD_RPM_TAGS, (1011, 6, b"Acme Software\0")],
+                                         tar_bytes({"lib": product("r")})),
+                           "pkg:rpm/acme%20software/w@1-1?arch=x86_64"),
+            "unnamed.rpm": (hand_made_rpm([*GOOD_RPM_TAGS, (1011, 6, b"Acme\x01\0")],
+                                          tar_bytes({"lib": product("r")})),
+                            "pkg:rpm/w@1-1?arch=x86_64")}
+        for name, (data, purl) in cases.items():
+            with self.subTest(name):
+                lines = lines_of(run([self.write(name, data)]).stdout)
+                self.assertEqual([o["package"]["purl"] for o in lines], [purl])
+        check_purls([purl for _, purl in cases.values()], self.root)
+
+    def test_damaged_packages_keep_what_they_hold_whole(self):
+        with open(os.path.join(self.root, "widget.rpm"), "rb") as rpm:
+            data = rpm.read()
+        cases = {  # file: its bytes, the products kept, the error
+            "cut-payload.rpm": (data[:-1], ["alpha", "beta"], b"cut short"),
+            "bad-signature.rpm": (data[:96] + bytes(4) + data[100:], [], b"damaged RPM package"),
+        }
+        for name, (damaged, products, error) in cases.items():
+            with self.subTest(name):
+                result = run([self.write(name, damaged)])
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(error, result.stderr)
+                self.assertEqual(sorted(o["product_name"] for o in lines_of(result.stdout)
+                                        if "product_name" in o), products)
 
     def test_bookkeeping_that_lies_gives_the_records_and_an_error(self):
         for name, data in HOSTILE.items():
@@ -246,12 +293,11 @@ class Identity(unittest.TestCase):
 
     def test_output_is_put_in_place_whole_or_not_at_all(self):
         target = self.write("bom.json", b"the document before\n")
+        os.chmod(target, 0o640)
         run(["--format", "cyclonedx", "-o", target, self.paths()[0]])
         with open(target, "rb") as file:
             self.assertEqual(json.load(file)["metadata"]["component"]["purl"], DEB_PURL)
-        mask = os.umask(0)
-        os.umask(mask)
-        self.assertEqual(os.stat(target).st_mode & 0o777, 0o666 & ~mask)
+        self.assertEqual(os.stat(target).st_mode & 0o777, 0o640)
         fifo = os.path.join(self.root, "never-written")
         os.mkfifo(fifo)
         self.write("bom.json", b"the document before\n")
@@ -262,7 +308,7 @@ class Identity(unittest.TestCase):
         with open(target, "rb") as file:
             self.assertEqual(file.read(), b"the document before\n")
         self.assertFalse([n for n in os.listdir(self.root) if n.startswith(".bom.json")])
-        self.assertEqual(run(["-o", os.path.join(self.root, "no/such/dir/out")]).returncode, 2)
+        self.assertEqual(run(["-o", os.path.join(self.root, "no/such/dir/out")]).returncode, 1)
 
 
 if __name__ == "__main__":

@@ -29,7 +29,7 @@ IDENTITIES = [
     (b"Acme", b"widget", b"1.2.3",
      "pkg:generic/Acme/widget@1.2.3", "cpe:2.3:a:acme:widget:1.2.3:*:*:*:*:*:*:*"),
     (b"Acme Corp", b"wid get/x", b"1.0@beta:2",
-     "pkg:generic/Acme%20Corp/wid%20get%2Fx@1.0%40beta%3A2",
+     "pkg:generic/Acme%20Corp/wid%20get%2Fx@1.0%40beta:2",
      "cpe:2.3:a:acme_corp:wid_get\\/x:1.0\\@beta\\:2:*:*:*:*:*:*:*"),
     (b'Q "Inc"', b"50%off", b"",
      "pkg:generic/Q%20%22Inc%22/50%25off", 'cpe:2.3:a:q_\\"inc\\":50\\%off:*:*:*:*:*:*:*:*'),
@@ -37,7 +37,7 @@ IDENTITIES = [
      "pkg:generic/A%C3%A7me/%C3%BCn%C3%AF@2",
      "cpe:2.3:a:a\\%c3\\%a7me:\\%c3\\%bcn\\%c3\\%af:2:*:*:*:*:*:*:*"),
     (b"\xffbad", b"a*b?", b"1",
-     "pkg:generic/%EF%BF%BDbad/a%2Ab%3F@1",
+     "pkg:generic/%EF%BF%BDbad/a*b%3F@1",
      "cpe:2.3:a:\\%ef\\%bf\\%bdbad:a\\*b\\?:1:*:*:*:*:*:*:*"),
 ]
 
