@@ -552,8 +552,7 @@ void PackedScan::ScanDecoded(ContentStream& stream, Codec codec, Packing packing
   DecodedStream decoded(stream, codec, limits_.DecoderMemory(), budget_, where_);
   decoded.Head(kHeadBytes);
   if (decoded.refused()) {
-    // A header that asks for more memory than the bound is surely a stream of that kind.
-    if (decoded.wanted_too_much()) packing.signature = Signature::kStrong;
+    if (decoded.surely_this_codec()) packing.signature = Signature::kStrong;
     return FallBack(stream, packing, decompressed, {decoded.error(), decoded.message()});
   }
   stream.StopKeeping();

@@ -412,6 +412,7 @@ std::size_t DecodedStream::Fill() {
     }
     if (step == Decoder::Step::kFailed) {
       wanted_too_much_ = decoder_->wanted_too_much();
+      cut_short_ = problem == kCutShort;
       pending_errno_ = wanted_too_much_ ? ENOMEM : EIO;
       pending_failure_ = wanted_too_much_ ? problem
                                           : "damaged " + std::string(Name(codec_)) +

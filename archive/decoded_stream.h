@@ -50,8 +50,9 @@ class DecodedStream final : public ContentStream {
 
   // The decoder refused the stream before it gave a byte: not this codec's, or damaged at once.
   bool refused() const { return failed() && !gave_bytes_; }
-  // The failure is the memory the stream's header asked for: the bytes surely are this codec's.
-  bool wanted_too_much() const { return wanted_too_much_; }
+  // The bytes surely are this codec's: the failure was the memory the stream's header asked
+  // for, or the end of bytes that the decoder took for its own until then.
+  bool surely_this_codec() const { return wanted_too_much_ || cut_short_; }
 
  private:
   std::ptrdiff_t Pull(const void** data) override;
@@ -67,6 +68,7 @@ class DecodedStream final : public ContentStream {
   bool ended_ = false;
   bool gave_bytes_ = false;
   bool wanted_too_much_ = false;
+  bool cut_short_ = false;
   std::optional<std::string> pending_failure_;  // told once the bytes before it were handed over
   int pending_errno_ = 0;
 };

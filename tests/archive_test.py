@@ -10,6 +10,7 @@ import os
 import shutil
 import subprocess
 import tarfile
+import time
 import tempfile
 import unittest
 
@@ -109,6 +110,56 @@ class HostileArchives(unittest.TestCase):
                 self.assertIn(limit, errors[0][1])
         self.assertEqual(self.errors(lines_of(run(["--archive-depth", "8",
                                                    os.path.join(root, "n8")]).stdout)), [])
+
+    def test_a_reader_that_loops_is_stopped_at_its_bound(self):
+        """An ISO whose Rock Ridge continuation entry points at itself: libarchive reads it for
+        ever, so its reader is stopped once it reads nothing new."""
+        root = self.staged.root
+        sh("xorriso -as mkisofs -quiet -R -o rr.iso pkg", root)
+        with open(os.path.join(root, "rr.iso"), "rb") as iso:
+            data = bytearray(iso.read())
+        both = lambda value: value.to_bytes(4, "little") + value.to_bytes(4, "big")
+        sector = 2048
+        root_record = int.from_bytes(data[16 * sector + 158:16 * sector + 162], "little") * sector
+        ce = data.index(b"CE\x1c\x01", root_record, root_record + sector)  # the root's own entry
+        area = int.from_bytes(data[ce + 4:ce + 8], "little")
+        length = int.from_bytes(data[ce + 20:ce + 24], "little")
+        data[area * sector:area * sector + 28] = b"CE\x1c\x01" + both(area) + both(0) + both(length)
+        with open(os.path.join(root, "loop.iso"), "wb") as out:
+            out.write(data)
+        started = time.monotonic()
+        result = run(["--archive-max-stall", "2", "--empty", os.path.join(root, "loop.iso")])
+        self.assertLess(time.monotonic() - started, 30)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"loop.iso: the archive's reader was stopped: it read nothing new for 2 s "
+                      b"(--archive-max-stall)", result.stderr)
+
+    def test_a_stream_asking_for_more_memory_than_the_bound_is_an_error(self):
+        product = open(os.path.join(self.staged.pkg, PRODUCT), "rb").read()
+        xz = lambda *options: subprocess.run(["xz", *options, "-c"], input=product,
+                                             capture_output=True, check=True).stdout
+        dictionary = lambda data, size: data[:1] + size.to_bytes(4, "little") + data[5:]
+        lzma = xz("--format=lzma")
+        cases = {  # name: the bytes; whether they decode under the bound, as xz -dc decodes them
+            "asks-4g.lzma": (dictionary(lzma, 0xFFFFFFFF), True),
+            "asks-1g.lzma": (dictionary(lzma, 1 << 30), True),
+            "asks-16m.xz": (xz("--lzma2=dict=16MiB"), False),
+        }
+        for name, (data, decodes) in cases.items():
+            with self.subTest(name):
+                path = os.path.join(self.staged.root, name)
+                with open(path, "wb") as out:
+                    out.write(data)
+                result = run(["--archive-max-memory", "16M", path])
+                objects = lines_of(result.stdout)
+                # An .lzma stream reaches back no further than the data its header claims room for.
+                self.assertEqual([o.get("product_name") for o in objects],
+                                 ["zeblix"] if decodes else [None])
+                if not decodes:
+                    self.assertEqual(result.returncode, 1)
+                    self.assertIn(b"asks-16m.xz: the xz stream asks for 17 MiB of memory to "
+                                  b"decompress, more than --archive-max-memory allows a "
+                                  b"decompressor (8 MiB)", result.stderr)
 
     def test_odd_member_names_are_reported_as_they_are_and_never_touch_the_disk(self):
         names = [b"../../escape", b"/abs/path", b"new\nline", b"bad\xff\xfename", b"./ok"]
