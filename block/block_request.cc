@@ -5,11 +5,13 @@
 #include <getopt.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <vector>
 
+#include "text/text_forms.h"
 #include "zeblix/byte_order.h"
 
 const char* const kBlockUsage = R"(Usage: zeblix-block [OPTION]...
@@ -64,13 +66,16 @@ std::string_view Trimmed(std::string_view text) {
   return text;
 }
 
-// A whole number from `low` to `high`, decimal or 0x hexadecimal.
+// A whole number from `low` to `high`, decimal (leading zeros and all) or 0x hexadecimal.
 bool ParseNumber(std::string_view text, long low, long high, long& value) {
   const std::string copy(text);
+  const bool hex = copy.starts_with("0x") || copy.starts_with("0X");
+  const char* digits = copy.c_str() + (hex ? 2 : 0);
   char* end = nullptr;
   errno = 0;
-  value = std::strtol(copy.c_str(), &end, 0);
-  return !copy.empty() && *end == '\0' && errno == 0 && value >= low && value <= high;
+  value = std::strtol(digits, &end, hex ? 16 : 10);
+  return *digits != '\0' && *end == '\0' && errno == 0 && value >= low && value <= high &&
+         !(hex && (*digits == '-' || *digits == '+'));
 }
 
 // A code given as the report's words (blanks around them aside) or as a number.
@@ -122,6 +127,16 @@ std::string TextFault(const TextField& field, std::string_view text) {
            std::to_string(field.slot.width);
   }
   if (text.find(zeblix::kDelimiterText) != text.npos) return "holds the delimiter text";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x20 || byte == 0x7F) {
+      char code[8];
+      std::snprintf(code, sizeof code, "0x%02X", byte);
+      return std::string("holds a control character (") + code + " at byte " +
+             std::to_string(i) +
+             (byte == '\r' ? ": a CR, as a file written on Windows ends its lines)" : ")");
+    }
+  }
   if (field.cut_at_dollar && text.find('$') != text.npos) {
     return "holds a dollar sign, where zeblix cuts the text";
   }
@@ -165,7 +180,7 @@ std::vector<option> LongOptions() {
 // Takes one option's value into the request; false with a message when it is refused.
 bool Take(int option, const char* value, BlockRequest& request, std::string& message) {
   const auto refuse = [&](const char* name, const std::string& why) {
-    message = std::string("--") + name + ": '" + value + "' " + why;
+    message = std::string("--") + name + ": '" + TerminalText(value) + "' " + why;
     return false;
   };
   long number = 0;
@@ -198,6 +213,7 @@ bool Take(int option, const char* value, BlockRequest& request, std::string& mes
       if (std::strcmp(value, "raw") == 0) return request.format = BlockFormat::kRaw, true;
       return refuse("format", "is none of c, asm and raw");
     case kByteOrder:
+      request.byte_order_given = true;
       if (std::strcmp(value, "little") == 0) return request.byte_order = std::endian::little, true;
       if (std::strcmp(value, "big") == 0) return request.byte_order = std::endian::big, true;
       if (std::strcmp(value, "native") == 0) return request.byte_order = std::endian::native, true;
@@ -231,6 +247,25 @@ std::string HiddenDelimiter(const BlockRequest& request) {
   return {};
 }
 
+// An option whose value was the next argument, and that argument is itself an option: the value
+// was forgotten (--company --product-name=widget). Given joined (--company=--x), it is the text.
+bool TakesOption(char** argv, int next, const char* value, const std::vector<option>& options,
+                 std::string& message) {
+  if (value == nullptr || value != argv[next - 1] || value[0] != '-') return false;
+  const std::string_view text(value);
+  bool known = text == "-o" || text == "-h" || text == "-V";
+  for (const option& long_option : options) {
+    if (long_option.name == nullptr || !text.starts_with("--")) continue;
+    const std::string_view name = text.substr(2, text.find('=') - 2);
+    known = known || name == long_option.name;
+  }
+  if (!known) return false;
+  message = std::string(argv[next - 2]) + ": its value would be the option '" +
+            TerminalText(value) + "'; give a text that begins so as " + argv[next - 2] + "=" +
+            TerminalText(value);
+  return true;
+}
+
 }  // namespace
 
 RequestOutcome ParseBlockRequest(int argc, char** argv, BlockRequest& request,
@@ -244,17 +279,25 @@ RequestOutcome ParseBlockRequest(int argc, char** argv, BlockRequest& request,
     if (option == 'h') return RequestOutcome::kHelp;
     if (option == 'V') return RequestOutcome::kVersion;
     if (option == ':') {
-      message = std::string("option '") + argv[optind - 1] + "' needs a value";
+      message = "option '" + TerminalText(argv[optind - 1]) + "' needs a value";
       return RequestOutcome::kRefused;
     }
     if (option == '?') {
-      message = std::string("unknown option '") + argv[optind - 1] + "'";
+      message = "unknown option '" + TerminalText(argv[optind - 1]) + "'";
       return RequestOutcome::kRefused;
     }
-    if (!Take(option, optarg, request, message)) return RequestOutcome::kRefused;
+    if (TakesOption(argv, optind, optarg, options, message) ||
+        !Take(option, optarg, request, message)) {
+      return RequestOutcome::kRefused;
+    }
+  }
+  if (request.byte_order_given && request.format != BlockFormat::kRaw) {
+    message = "--byte-order: only raw bytes are written in an order asked for; C and assembler "
+              "take the target's";
+    return RequestOutcome::kRefused;
   }
   if (optind < argc) {
-    message = std::string("'") + argv[optind] + "' is no option; texts are given as --company=TEXT";
+    message = "'" + TerminalText(argv[optind]) + "' is no option; texts are given as --company=TEXT";
     return RequestOutcome::kRefused;
   }
   message = HiddenDelimiter(request);

@@ -37,6 +37,7 @@ struct BlockRequest {
   std::uint16_t file_type = ZEBLIX_FILE_TYPE_EXECUTABLE;
   BlockFormat format = BlockFormat::kC;
   std::endian byte_order = std::endian::native;  // of the raw bytes
+  bool byte_order_given = false;
   std::string symbol = "zeblix_version_block";
   std::string output;  // empty: standard output
 };

@@ -5,7 +5,8 @@
 
 #include "block/block_output.h"
 #include "block/block_request.h"
-#include "zeblix/zeblix.h"
+#include "output/output_file.h"
+#include "text/text_forms.h"
 
 int main(int argc, char** argv) {
   BlockRequest request;
@@ -15,7 +16,7 @@ int main(int argc, char** argv) {
       std::fputs(kBlockUsage, stdout);
       return 0;
     case RequestOutcome::kVersion:
-      std::printf("zeblix-block %s\n", zeblix_version());
+      std::printf("zeblix-block %s\n", ZEBLIX_PROJECT_VERSION);
       return 0;
     case RequestOutcome::kRefused:
       std::fprintf(stderr, "zeblix-block: %s (see 'zeblix-block --help')\n", message.c_str());
@@ -24,13 +25,18 @@ int main(int argc, char** argv) {
       break;
   }
   const std::string text = BlockText(request);
-  std::FILE* out = request.output.empty() ? stdout : std::fopen(request.output.c_str(), "wb");
+  // A file is put in place once whole: a build that fails to write it keeps the old one, and
+  // make does not take a cut file for an up-to-date one.
+  OutputFile file;
+  const bool opened = request.output.empty() || file.Open(request.output);
+  std::FILE* out = request.output.empty() ? stdout : file.stream();
   const bool written =
-      out != nullptr && std::fwrite(text.data(), 1, text.size(), out) == text.size();
-  const bool closed = out != nullptr && (out == stdout ? std::fflush(out) : std::fclose(out)) == 0;
+      opened && std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  const bool closed =
+      opened && (request.output.empty() ? std::fflush(out) == 0 : written && file.Commit());
   if (!written || !closed) {
     std::fprintf(stderr, "zeblix-block: %s: %s\n",
-                 request.output.empty() ? "standard output" : request.output.c_str(),
+                 request.output.empty() ? "standard output" : TerminalText(request.output).c_str(),
                  std::strerror(errno));
     return 1;
   }

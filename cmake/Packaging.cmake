@@ -41,19 +41,26 @@ install(FILES ${manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT
 
 # The library and the files a program needs to build against it.
 set(config_dir ${CMAKE_INSTALL_DATADIR}/cmake/zeblix)
-install(TARGETS zeblix_version_block zeblix_scan_shared zeblix_scan_static zeblix-block
-        EXPORT zeblixTargets
+# Two sets: what serves any target (the header, the generator), and the library, which serves
+# targets of this machine's kind only.
+install(TARGETS zeblix_version_block zeblix-block EXPORT zeblixBlockTargets
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT development)
+install(TARGETS zeblix_scan_shared zeblix_scan_static EXPORT zeblixLibraryTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
                 NAMELINK_COMPONENT development
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT development)
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zeblix DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         COMPONENT development FILES_MATCHING PATTERN "*.h")
-install(EXPORT zeblixTargets NAMESPACE zeblix:: DESTINATION ${config_dir} COMPONENT development)
+foreach(set Block Library)
+  install(EXPORT zeblix${set}Targets NAMESPACE zeblix:: DESTINATION ${config_dir}
+          COMPONENT development)
+endforeach()
+math(EXPR ZEBLIX_TARGET_BITS "${CMAKE_SIZEOF_VOID_P} * 8")
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/zeblixConfig.cmake.in
   ${PROJECT_BINARY_DIR}/zeblixConfig.cmake INSTALL_DESTINATION ${config_dir})
+# Any target may find the package: the configuration offers each what serves it.
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/zeblixConfigVersion.cmake
-  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
 install(FILES ${PROJECT_BINARY_DIR}/zeblixConfig.cmake ${PROJECT_BINARY_DIR}/zeblixConfigVersion.cmake
               ${PROJECT_SOURCE_DIR}/cmake/zeblixBlock.cmake
         DESTINATION ${config_dir} COMPONENT development)

@@ -11,7 +11,7 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
-#include "inventory/text_forms.h"
+#include "text/text_forms.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "archive/identity.h"
 #include "inventory/record_lines.h"
-#include "inventory/text_forms.h"
+#include "text/text_forms.h"
 #include "zeblix/scan.h"
 
 // pkg:generic/NAMESPACE/NAME@VERSION in the purl project's canonical form (what its library's

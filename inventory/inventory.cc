@@ -14,11 +14,10 @@
 #include <thread>
 
 #include "archive/layout_scan.h"
-#include "data/own_version_block.h"
 #include "inventory/cyclonedx.h"
 #include "inventory/ordered_scan.h"
-#include "inventory/output_file.h"
 #include "inventory/tree_walk.h"
+#include "output/output_file.h"
 #include "zeblix/scan.h"
 
 namespace {
@@ -89,16 +88,7 @@ bool OneFile(const Options& options) {
 
 }  // namespace
 
-std::string OwnVersion() {
-  std::string version;
-  zeblix::ScanBytes(V_ZEBLIX, [&](const zeblix::Record& record) {
-    version = record.product_version;
-    return zeblix::Control::kStop;
-  });
-  return version;
-}
-
-int RunInventory(const Options& options) {
+int RunInventory(const Options& options, std::string_view tool_version) {
   std::FILE* list = nullptr;
   if (options.files_from) {
     list = *options.files_from == "-" ? stdin : std::fopen(options.files_from->c_str(), "r");
@@ -167,7 +157,7 @@ int RunInventory(const Options& options) {
   }
   const Totals totals = scan.Finish();
   if (options.format == OutputFormat::kCycloneDx) {
-    std::fputs(BomTail(OwnVersion(), scan.subject()).c_str(), out);
+    std::fputs(BomTail(tool_version, scan.subject()).c_str(), out);
   }
   // The document is put in place whole even when some paths could not be read: those are errors
   // of their own, and the exit status says so.

@@ -4,6 +4,28 @@
 
 #include "inventory/inventory.h"
 #include "inventory/options.h"
+#include "zeblix/scan.h"
+#include "zeblix/version_block.h"
+
+// The program's own version block, which its build writes.
+extern const zeblix_version_block own_block_zeblix_inventory;
+
+namespace {
+
+// The program's version, read from its own block with the library.
+std::string OwnVersion() {
+  std::string version;
+  const std::span<const std::uint8_t> block(
+      reinterpret_cast<const std::uint8_t*>(&own_block_zeblix_inventory),
+      sizeof own_block_zeblix_inventory);
+  zeblix::ScanBytes(block, [&](const zeblix::Record& record) {
+    version = record.product_version;
+    return zeblix::Control::kStop;
+  });
+  return version;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   Options options;
@@ -22,5 +44,5 @@ int main(int argc, char** argv) {
     case ParseOutcome::kRun:
       break;
   }
-  return RunInventory(options);
+  return RunInventory(options, OwnVersion());
 }

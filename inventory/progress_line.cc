@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "inventory/text_forms.h"
+#include "text/text_forms.h"
 
 namespace {
 

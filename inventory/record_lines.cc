@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "inventory/cyclonedx.h"
-#include "inventory/text_forms.h"
+#include "text/text_forms.h"
 
 namespace {
 

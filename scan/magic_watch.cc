@@ -17,7 +17,8 @@ std::uint32_t WindowOf(const std::uint8_t* bytes) {
 }
 
 bool IsMagic(std::uint32_t window) {
-  return window == VersionInfo_V5::kMagic || window == VersionInfo_V5::kMagicReversed;
+  const std::uint32_t magic = VersionInfo_V5::Magic();
+  return window == magic || window == __builtin_bswap32(magic);
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ ScanStatus LoadVersionInfo_V5(ScanSession& session, std::uint8_t* buffer, ScanCo
   using V5 = VersionInfo_V5;
   const Trace& trace = context.trace;
   trace(kTrace, kName, "Try to locate the old Version information\n");
-  trace(kTrace, kName, "Compare with: 0x%X 0x%X\n", V5::kMagicReversed, V5::kMagic);
+  trace(kTrace, kName, "Compare with: 0x%X 0x%X\n", V5::MagicReversed(), V5::Magic());
   session.WatchWholeFile();
   const MagicWatch& watch = session.watch();
   if (!watch.found()) return EndCall(session, trace, kScanNothing);

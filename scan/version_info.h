@@ -49,9 +49,10 @@ struct VersionInfo_V5 {
   static constexpr zeblix::FieldSlot ReleaseMask{386, 2};
   static constexpr zeblix::FieldSlot FileOS{388, 2};
   static constexpr zeblix::FieldSlot FileType{390, 2};
-  // The magic, found in either byte order.
-  static constexpr std::uint32_t kMagic = 0xDD11AACC;
-  static constexpr std::uint32_t kMagicReversed = 0xCCAA11DD;
+  // The magic, found in either byte order. The engine's code never holds its bytes as they are:
+  // an object or library of ours would otherwise read as an old-format record of its own.
+  static std::uint32_t Magic();
+  static std::uint32_t MagicReversed() { return __builtin_bswap32(Magic()); }
   // A release mask above this, read in this machine's order, marks a foreign record.
   static constexpr std::uint16_t kMaxNativeReleaseMask = 100;
 };

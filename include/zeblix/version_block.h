@@ -22,12 +22,16 @@
  *                        ZEBLIX_OS_LINUX_X86_64BIT, ZEBLIX_FILE_TYPE_EXECUTABLE);
  *
  * defines `widget_version` with external linkage, marked so that the compiler and the linker keep
- * it through -O2, -flto, --gc-sections and strip (GCC and Clang: `used`, and `retain` where the
- * target is ELF and the compiler has it). Where a compiler has neither, reference the symbol
- * from the program, or ask the linker for it (-u widget_version; MSVC: /INCLUDE:widget_version).
- * A text longer than its field (in C++, as long) fails to compile, naming the field. The tool
- * zeblix-block writes the same for other toolchains, and checks what a compiler cannot (dollar
- * signs, which cut the reported text, and the delimiter text).
+ * it through -O2, -flto, --gc-sections and strip (GCC and Clang: `used`, `retain` where the
+ * target is ELF and the compiler has it, and on Windows a pointer to it in a section the linker
+ * always keeps). Where a compiler has none of these, reference the symbol from the program, or
+ * ask the linker for it (-u widget_version; MSVC: /INCLUDE:widget_version). An object or static
+ * library built with -flto holds compiler code, not the block's bytes, until it is linked: build
+ * the file holding the block with -ffat-lto-objects (or -fno-lto) for the object itself to be
+ * read. A text longer than its field (in C++, as long), or a number out of its range, fails to
+ * compile, naming the field. The tool zeblix-block writes the same for other toolchains, and
+ * checks what a compiler cannot (dollar signs, which cut the reported text, and the delimiter
+ * text).
  *
  * C++20 code may instead build the block with zeblix::MakeVersionBlock, below, which checks
  * everything at compile time.
@@ -93,6 +97,17 @@ typedef char zeblix_version_block_is_1244_bytes[
 #define ZEBLIX_KEEP
 #endif
 
+/* A PE linker drops unreferenced data under --gc-sections whatever marks it, but always keeps the
+ * unwind data sections: a pointer to the block there keeps the block. Nothing reads it: the
+ * unwinder reaches .xdata only through .pdata's entries. */
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(_WIN32) || defined(__CYGWIN__))
+#define ZEBLIX_KEEP_ON_WINDOWS_(symbol)                                               \
+  __attribute__((section(".xdata$zeblix"), used)) static const void* const        \
+      symbol##_kept_by_the_linker = &symbol;
+#else
+#define ZEBLIX_KEEP_ON_WINDOWS_(symbol)
+#endif
+
 #define ZEBLIX_DELIMITER_ "ZEBLIXQuorvantisXZEBLIXzeblixQuorvantis"
 
 /* Fails to compile, naming the field, when a text is longer than its field. C++ keeps the NUL of
@@ -105,6 +120,9 @@ typedef char zeblix_version_block_is_1244_bytes[
 #endif
 #define ZEBLIX_FITS_(check, text, width) \
   typedef char check[sizeof(text) <= ZEBLIX_ROOM_(width) ? 1 : -1];
+/* Fails to compile, naming the field, when a number lies outside what its field holds. */
+#define ZEBLIX_IN_RANGE_(check, number, low, high) \
+  typedef char check[((number) >= (low) && (number) <= (high)) ? 1 : -1];
 
 #define ZEBLIX_VERSION_BLOCK(symbol, company, description, product_version, internal_name,      \
                              copyright, product_name, build_number, patch_level, release_mask,  \
@@ -116,6 +134,11 @@ typedef char zeblix_version_block_is_1244_bytes[
   ZEBLIX_FITS_(symbol##_copyright_is_longer_than_its_field, copyright, 512)                     \
   ZEBLIX_FITS_(symbol##_product_name_is_longer_than_its_field, product_name, 40)                \
   ZEBLIX_FITS_(symbol##_build_number_is_longer_than_its_field, build_number, 20)                \
+  ZEBLIX_IN_RANGE_(symbol##_patch_level_is_not_from_minus_32768_to_32767, patch_level, -32768L,  \
+                   32767L)                                                                      \
+  ZEBLIX_IN_RANGE_(symbol##_release_mask_is_not_from_0_to_65535, release_mask, 0L, 65535L)       \
+  ZEBLIX_IN_RANGE_(symbol##_file_os_is_not_from_0_to_65535, file_os, 0L, 65535L)                 \
+  ZEBLIX_IN_RANGE_(symbol##_file_type_is_not_from_0_to_65535, file_type, 0L, 65535L)             \
   extern const struct zeblix_version_block symbol;                                              \
   ZEBLIX_KEEP const struct zeblix_version_block symbol = {                                      \
       "QuorvantisXZEBLIX" "zeblixXQuorvantis61100", 0xDD22AACCu, ZEBLIX_DELIMITER_,             \
@@ -124,106 +147,29 @@ typedef char zeblix_version_block_is_1244_bytes[
       copyright, ZEBLIX_DELIMITER_, product_name, ZEBLIX_DELIMITER_,                            \
       build_number, ZEBLIX_DELIMITER_, (short)(patch_level), ZEBLIX_DELIMITER_,                 \
       (unsigned short)(release_mask), ZEBLIX_DELIMITER_, (unsigned short)(file_os),             \
-      ZEBLIX_DELIMITER_, (unsigned short)(file_type), ZEBLIX_DELIMITER_}
+      ZEBLIX_DELIMITER_, (unsigned short)(file_type), ZEBLIX_DELIMITER_};                     \
+  ZEBLIX_KEEP_ON_WINDOWS_(symbol) typedef char symbol##_is_a_version_block
 
-#if defined(__cplusplus) && __cplusplus >= 202002L
-// C++20: zeblix::MakeVersionBlock builds the same block at compile time, checking every field.
-// The layout once more:
-//
-//   offset size  content                      offset size  content
-//        0   40  eyecatcher                      936   40  ProductName, text
-//       40    4  InternalId 0xDD22AACC          1016   20  BuildNumber, text
-//       84   40  Company, text                  1076    2  PatchLevel, signed
-//      164   40  Description, text              1118    2  ReleaseMask, bit set
-//      244   20  ProductVersion, text           1160    2  FileOS, code
-//      304   40  InternalName, text             1202    2  FileType, code
-//      384  512  CopyRight, text
-//
-// and every field is followed by the 40-byte delimiter (39 characters and a NUL). Texts are
-// NUL-padded; numbers are in the byte order of the machine the product is built for.
-//
-//   #include <zeblix/version_block.h>
-//   [[gnu::used]] extern const zeblix::VersionBlock kProductVersion = zeblix::MakeVersionBlock({
-//       .company = "Acme", .description = "Acme Widget", .product_version = "1.2.3",
-//       .internal_name = "WIDGET", .copyright = "Copyright (C) Acme", .product_name = "widget",
-//       .build_number = "77", .patch_level = 2,
-//       .release_mask = zeblix::kReleaseBeta | zeblix::kReleaseRelease,
-//       .file_os = zeblix::OperatingSystem::kLinuxX86_64Bit,
-//       .file_type = zeblix::FileType::kExecutable});
-//
-// A text that does not fit its field, holds the delimiter text, a dollar sign (which cuts the
-// reported text) or a NUL byte, or would hide the delimiter that closes it, fails to compile.
-
-#include <array>
-#include <bit>
-#include <cstddef>
+#if defined(__cplusplus) && __cplusplus >= 201103L
+// C++11 and later: the codes as C++ names, for MakeVersionBlock below.
 #include <cstdint>
-#include <string_view>
 
-#include "zeblix/byte_order.h"
+#if __cplusplus >= 201703L
+#define ZEBLIX_INLINE_ inline
+#else
+#define ZEBLIX_INLINE_
+#endif
 
 namespace zeblix {
 
-inline constexpr std::size_t kBlockSize = 1244;
-inline constexpr std::size_t kEyeCatchSize = 40;
-inline constexpr std::size_t kDelimiterSize = 40;
-
-// The eyecatcher is kept in two parts so that a program holding this header does not hold the
-// whole eyecatcher anywhere but in its blocks.
-inline constexpr std::string_view kEyeCatchHead = "QuorvantisXZEBLIX";
-inline constexpr std::string_view kEyeCatchTail = "zeblixXQuorvantis61100";
-inline constexpr std::string_view kDelimiterText = "ZEBLIXQuorvantisXZEBLIXzeblixQuorvantis";
-static_assert(kEyeCatchHead.size() + kEyeCatchTail.size() + 1 == kEyeCatchSize);
-static_assert(kDelimiterText.size() + 1 == kDelimiterSize);
-
-// InternalId as written; read back reversed it marks a block from a machine of the other order.
-inline constexpr std::uint32_t kInternalId = 0xDD22AACC;
-
-// Where a field lies in a block laid out at full width, and in the parsed record.
-struct FieldSlot {
-  std::size_t offset;
-  std::size_t width;
-};
-
-inline constexpr FieldSlot kInternalIdSlot{40, 4};
-inline constexpr FieldSlot kCompanySlot{84, 40};
-inline constexpr FieldSlot kDescriptionSlot{164, 40};
-inline constexpr FieldSlot kProductVersionSlot{244, 20};
-inline constexpr FieldSlot kInternalNameSlot{304, 40};
-inline constexpr FieldSlot kCopyRightSlot{384, 512};
-inline constexpr FieldSlot kProductNameSlot{936, 40};
-inline constexpr FieldSlot kBuildNumberSlot{1016, 20};
-inline constexpr FieldSlot kPatchLevelSlot{1076, 2};
-inline constexpr FieldSlot kReleaseMaskSlot{1118, 2};
-inline constexpr FieldSlot kFileOsSlot{1160, 2};
-inline constexpr FieldSlot kFileTypeSlot{1202, 2};
-
-// The twelve fields in block order.
-inline constexpr std::array<FieldSlot, 12> kFieldSlots = {
-    kInternalIdSlot,   kCompanySlot,     kDescriptionSlot, kProductVersionSlot,
-    kInternalNameSlot, kCopyRightSlot,   kProductNameSlot, kBuildNumberSlot,
-    kPatchLevelSlot,   kReleaseMaskSlot, kFileOsSlot,      kFileTypeSlot};
-
-// Each field starts one delimiter after the end of the field before it, and the last delimiter
-// ends the block.
-constexpr bool SlotsAreContiguous() {
-  std::size_t next = kEyeCatchSize;
-  for (const FieldSlot& slot : kFieldSlots) {
-    if (slot.offset != next) return false;
-    next = slot.offset + slot.width + kDelimiterSize;
-  }
-  return next == kBlockSize;
-}
-static_assert(SlotsAreContiguous());
-
 // Release mask bits; a product ORs those that apply.
-inline constexpr std::uint16_t kReleaseDebug = 0x01;
-inline constexpr std::uint16_t kReleaseAlpha = 0x02;
-inline constexpr std::uint16_t kReleaseBeta = 0x04;
-inline constexpr std::uint16_t kReleaseRelease = 0x08;
-inline constexpr std::uint16_t kReleaseDemo = 0x10;
-inline constexpr std::uint16_t kReleaseCustomerSpecific = 0x20;
-inline constexpr std::uint16_t kReleaseUpdate = 0x40;
+ZEBLIX_INLINE_ constexpr std::uint16_t kReleaseDebug = 0x01;
+ZEBLIX_INLINE_ constexpr std::uint16_t kReleaseAlpha = 0x02;
+ZEBLIX_INLINE_ constexpr std::uint16_t kReleaseBeta = 0x04;
+ZEBLIX_INLINE_ constexpr std::uint16_t kReleaseRelease = 0x08;
+ZEBLIX_INLINE_ constexpr std::uint16_t kReleaseDemo = 0x10;
+ZEBLIX_INLINE_ constexpr std::uint16_t kReleaseCustomerSpecific = 0x20;
+ZEBLIX_INLINE_ constexpr std::uint16_t kReleaseUpdate = 0x40;
 
 enum class FileType : std::uint16_t {
   kExecutable = 1,
@@ -314,6 +260,99 @@ enum class OperatingSystem : std::uint16_t {
   kWindowsVisualStudio2015 = 79,
   kWindowsVisualStudio2015_64Bit = 80,
 };
+
+}  // namespace zeblix
+#endif /* C++11 */
+
+#if defined(__cplusplus) && __cplusplus >= 202002L
+// C++20: zeblix::MakeVersionBlock builds the same block at compile time, checking every field.
+// The layout once more:
+//
+//   offset size  content                      offset size  content
+//        0   40  eyecatcher                      936   40  ProductName, text
+//       40    4  InternalId 0xDD22AACC          1016   20  BuildNumber, text
+//       84   40  Company, text                  1076    2  PatchLevel, signed
+//      164   40  Description, text              1118    2  ReleaseMask, bit set
+//      244   20  ProductVersion, text           1160    2  FileOS, code
+//      304   40  InternalName, text             1202    2  FileType, code
+//      384  512  CopyRight, text
+//
+// and every field is followed by the 40-byte delimiter (39 characters and a NUL). Texts are
+// NUL-padded; numbers are in the byte order of the machine the product is built for.
+//
+//   #include <zeblix/version_block.h>
+//   [[gnu::used]] extern const zeblix::VersionBlock kProductVersion = zeblix::MakeVersionBlock({
+//       .company = "Acme", .description = "Acme Widget", .product_version = "1.2.3",
+//       .internal_name = "WIDGET", .copyright = "Copyright (C) Acme", .product_name = "widget",
+//       .build_number = "77", .patch_level = 2,
+//       .release_mask = zeblix::kReleaseBeta | zeblix::kReleaseRelease,
+//       .file_os = zeblix::OperatingSystem::kLinuxX86_64Bit,
+//       .file_type = zeblix::FileType::kExecutable});
+//
+// A text that does not fit its field, holds the delimiter text, a dollar sign (which cuts the
+// reported text) or a NUL byte, or would hide the delimiter that closes it, fails to compile.
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "zeblix/byte_order.h"
+
+namespace zeblix {
+
+inline constexpr std::size_t kBlockSize = 1244;
+inline constexpr std::size_t kEyeCatchSize = 40;
+inline constexpr std::size_t kDelimiterSize = 40;
+
+// The eyecatcher is kept in two parts so that a program holding this header does not hold the
+// whole eyecatcher anywhere but in its blocks.
+inline constexpr std::string_view kEyeCatchHead = "QuorvantisXZEBLIX";
+inline constexpr std::string_view kEyeCatchTail = "zeblixXQuorvantis61100";
+inline constexpr std::string_view kDelimiterText = "ZEBLIXQuorvantisXZEBLIXzeblixQuorvantis";
+static_assert(kEyeCatchHead.size() + kEyeCatchTail.size() + 1 == kEyeCatchSize);
+static_assert(kDelimiterText.size() + 1 == kDelimiterSize);
+
+// InternalId as written; read back reversed it marks a block from a machine of the other order.
+inline constexpr std::uint32_t kInternalId = 0xDD22AACC;
+
+// Where a field lies in a block laid out at full width, and in the parsed record.
+struct FieldSlot {
+  std::size_t offset;
+  std::size_t width;
+};
+
+inline constexpr FieldSlot kInternalIdSlot{40, 4};
+inline constexpr FieldSlot kCompanySlot{84, 40};
+inline constexpr FieldSlot kDescriptionSlot{164, 40};
+inline constexpr FieldSlot kProductVersionSlot{244, 20};
+inline constexpr FieldSlot kInternalNameSlot{304, 40};
+inline constexpr FieldSlot kCopyRightSlot{384, 512};
+inline constexpr FieldSlot kProductNameSlot{936, 40};
+inline constexpr FieldSlot kBuildNumberSlot{1016, 20};
+inline constexpr FieldSlot kPatchLevelSlot{1076, 2};
+inline constexpr FieldSlot kReleaseMaskSlot{1118, 2};
+inline constexpr FieldSlot kFileOsSlot{1160, 2};
+inline constexpr FieldSlot kFileTypeSlot{1202, 2};
+
+// The twelve fields in block order.
+inline constexpr std::array<FieldSlot, 12> kFieldSlots = {
+    kInternalIdSlot,   kCompanySlot,     kDescriptionSlot, kProductVersionSlot,
+    kInternalNameSlot, kCopyRightSlot,   kProductNameSlot, kBuildNumberSlot,
+    kPatchLevelSlot,   kReleaseMaskSlot, kFileOsSlot,      kFileTypeSlot};
+
+// Each field starts one delimiter after the end of the field before it, and the last delimiter
+// ends the block.
+constexpr bool SlotsAreContiguous() {
+  std::size_t next = kEyeCatchSize;
+  for (const FieldSlot& slot : kFieldSlots) {
+    if (slot.offset != next) return false;
+    next = slot.offset + slot.width + kDelimiterSize;
+  }
+  return next == kBlockSize;
+}
+static_assert(SlotsAreContiguous());
 
 // The values a product gives; unnamed texts stay empty.
 struct VersionFields {
@@ -424,4 +463,39 @@ consteval VersionBlock MakeVersionBlock(const VersionFields& fields) {
 }  // namespace zeblix
 
 #endif /* C++20 */
+
+#if defined(__cplusplus) && __cplusplus >= 201103L && __cplusplus < 202002L
+// Below C++20 the block cannot be built at compile time: these names exist so that code written
+// for MakeVersionBlock says what it needs, rather than meeting an unknown name.
+#include <array>
+
+namespace zeblix {
+
+struct VersionFields {
+  const char* company;
+  const char* description;
+  const char* product_version;
+  const char* internal_name;
+  const char* copyright;
+  const char* product_name;
+  const char* build_number;
+  std::int16_t patch_level;
+  std::uint16_t release_mask;
+  OperatingSystem file_os;
+  FileType file_type;
+};
+
+typedef std::array<unsigned char, 1244> VersionBlock;
+
+template <int kNeedsCpp20 = 0>
+VersionBlock MakeVersionBlock(const VersionFields&) {
+  static_assert(kNeedsCpp20 != 0,
+                "zeblix::MakeVersionBlock builds the block at compile time and needs C++20: "
+                "compile this file with -std=c++20 (CMake: target_compile_features(TARGET "
+                "PRIVATE cxx_std_20)), or write the block with ZEBLIX_VERSION_BLOCK");
+  return VersionBlock();
+}
+
+}  // namespace zeblix
+#endif /* C++11 to C++17 */
 #endif /* ZEBLIX_VERSION_BLOCK_H */

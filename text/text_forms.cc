@@ -1,4 +1,4 @@
-#include "inventory/text_forms.h"
+#include "text/text_forms.h"
 
 namespace {
 
