@@ -23,8 +23,63 @@ OPTIONS = ["company", "description", "product-version", "internal-name", "copyri
            "product-name", "build-number"]
 WIDTHS = [40, 40, 20, 40, 512, 40, 20]
 FULL = [bytes([ord("A") + i]) * width for i, width in enumerate(WIDTHS)]
-NOT_ASCII = [b"caf\xc3\xa9", b"\xff\xfe\x01 tab\t", b"1.0-\xe2\x82\xac", b'"quoted" \\ ??=',
+NOT_ASCII = [b"caf\xc3\xa9", b"\xff\xfe not UTF-8", b"1.0-\xe2\x82\xac", b'"quoted" \\ ??=',
              "\u00a9 \u6f22\u5b57".encode(), b"\x80\x81", b"77\xa0"]
+
+
+# Target: the prefix of its tools, objcopy's output format for it, the order its blocks read
+# in here, and whether it is ELF.
+TARGETS = {
+    "ELF x86-64": ("", "elf64-x86-64 -B i386:x86-64", "native", True),
+    "ELF i686": ("i686-linux-gnu-", "elf32-i386 -B i386", "native", True),
+    "ELF s390x": ("s390x-linux-gnu-", "elf64-s390 -B s390:64-bit", "foreign", True),
+    "PE x86-64": ("x86_64-w64-mingw32-", "pe-x86-64 -B i386:x86-64", "native", False),
+}
+# A product's name: the PE linker adds .exe to it.
+PRODUCT = {True: "product", False: "product.exe"}
+CXX = {"ELF x86-64": "c++", "PE x86-64": "x86_64-w64-mingw32-g++"}
+# Route: the form zeblix-block writes, and how a product ("product") is built from it. A raw
+# block is kept by asking the linker for the symbol objcopy and ld name it by.
+KEEP_RAW = "-Wl,--undefined=_binary_block_bin_start"
+LINK = "{cc} {strict} main.c {obj} -o {out} && {tools}strip {out}"
+ROUTES = {
+    "header macro (C89)": ("c", "{cc} {strict} -std=c89 -pedantic {inc} {src} main.c -o {out} && "
+                                "{tools}strip {out}"),
+    "header macro (C++98)": ("c", "cp {src} b.cc && {cxx} {strict} -std=c++98 {inc} b.cc "
+                                  "-x c main.c -o {out} && {tools}strip {out}"),
+    "zeblix-block asm": ("asm", "{cc} {strict} {src} main.c -o {out} && {tools}strip {out}"),
+    "objcopy -I binary": ("raw", "{tools}objcopy -I binary -O {bfd} {src} block.o && "
+                                 + LINK.format(cc="{cc}", strict="{strict} " + KEEP_RAW,
+                                               obj="block.o", tools="{tools}", out="{out}")),
+    "ld -r -b binary": ("raw", "{tools}ld -r -b binary {src} -o block.o && "
+                               + LINK.format(cc="{cc}", strict="{strict} " + KEEP_RAW,
+                                             obj="block.o", tools="{tools}", out="{out}")),
+    ".incbin": ("raw", "printf '\\t.section .rodata.b,\"aR\",%%progbits\\n\\t.incbin \"%s\"\\n' "
+                       "{src} > incbin.s && " + LINK.format(cc="{cc}", strict="{strict}",
+                                                          obj="incbin.s", tools="{tools}",
+                                                          out="{out}")),
+    "LTO object, fat": ("c", "{cc} -O2 -flto -ffat-lto-objects -c {inc} {src} -o {out}"),
+}
+ELF_ONLY = {"zeblix-block asm", ".incbin"}
+
+
+# CMake's names for the target; its C compiler; the executable and the shared library it makes.
+CMAKE_TARGETS = {
+    "i686": ("Linux", "i686-linux-gnu-gcc", ("widget", "libwidgetcore.so")),
+    "s390x": ("Linux", "s390x-linux-gnu-gcc", ("widget", "libwidgetcore.so")),
+    "x86_64": ("Windows", "x86_64-w64-mingw32-gcc", ("widget.exe", "libwidgetcore.dll")),
+}
+# A cross toolchain file as distributions write them: packages only from the target's root, and
+# the package's own prefix among the roots, so that find_package(zeblix) finds it there.
+TOOLCHAIN = """set(CMAKE_SYSTEM_NAME {system})
+set(CMAKE_SYSTEM_PROCESSOR {processor})
+set(CMAKE_C_COMPILER {compiler})
+set(CMAKE_FIND_ROOT_PATH {root} {prefix})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+"""
 
 
 def sh(command, cwd, env=None):
@@ -82,46 +137,44 @@ class Blocks(unittest.TestCase):
         combined = self.generate("c", "--release=Beta, Release,Update", "--format=raw")
         self.assertEqual(records(combined)[0]["release_text"], "Beta ReleaseUpdate")
 
-    def test_texts_through_every_form_and_cross_builds(self):
-        compilers = {  # form, how a product is built from the generated file, byte order
-            "c89": ("c", "cc -std=c89 -pedantic -O2 -flto -Wl,--gc-sections {inc} {src} main.c "
-                         "-o {out} && strip {out}", "native"),
-            "c++98": ("c", "cp {src} b.cc && c++ -std=c++98 -pedantic -O2 {inc} b.cc main.c "
-                           "-o {out}", "native"),
-            "asm": ("asm", "cc -O2 -Wl,--gc-sections {src} main.c -o {out} && strip {out}",
-                    "native"),
-            "raw-big": ("raw --byte-order=big", "cp {src} {out}", "foreign"),
-            "raw-little": ("raw --byte-order=little", "cp {src} {out}", "native"),
-            "objcopy": ("raw", "objcopy -I binary -O elf64-x86-64 {src} raw.o && "
-                               "cc main.c raw.o -o {out}", "native"),
-            "mingw-dll": ("c", "x86_64-w64-mingw32-gcc -O2 -shared -s {inc} {src} -o {out}",
-                          "native"),
-            "s390x-c": ("c", "s390x-linux-gnu-gcc -O2 -c {inc} {src} -o {out}", "foreign"),
-            "s390x-asm": ("asm", "s390x-linux-gnu-gcc -c {src} -o {out}", "foreign"),
-        }
+    def test_every_route_on_every_target_keeps_the_block(self):
+        """Each route the README names, built for each target with -O2 -flto --gc-sections and
+        stripped, or (an LTO object) read as it is, gives the block back field by field."""
         with open(os.path.join(self.root, "main.c"), "w", encoding="utf-8") as main:
             main.write("int main(void) { return 0; }\n")
-        for label, texts in (("full", FULL), ("not-ascii", NOT_ASCII)):
-            # C++ keeps a string literal's NUL: a text fills its field less one byte at most.
-            forms = {n: f for n, f in compilers.items() if label != "full" or n != "c++98"}
-            fields = [b"--%s=%s" % (o.encode(), t) for o, t in zip(OPTIONS, texts)]
-            numbers = ["--patch-level=-3", "--release=Beta,Release", "--file-os=42",
-                       "--file-type=Device Driver"]
-            for name, (form, build, order) in forms.items():
-                with self.subTest(texts=label, form=name):
-                    suffix = {"c": ".c", "asm": ".s"}.get(form.split()[0], ".bin")
-                    src = self.generate(f"{label}-{name}{suffix}", *fields, *numbers,
-                                        *f"--format={form}".split(), "--symbol=product_block")
-                    out = os.path.join(self.root, f"{label}-{name}.out")
-                    sh(build.format(inc=shlex.quote(f"-I{SOURCE}/include"), src=shlex.quote(src),
-                                    out=shlex.quote(out)), self.root)
-                    found = records(out)
-                    self.assertEqual(len(found), 1)
-                    self.assertEqual(texts_of(found[0]), texts)
-                    self.assertEqual([found[0][k] for k in ("patch_level", "release_mask",
-                                                            "file_os", "file_type",
-                                                            "byte_order")],
-                                     [-3, 0x0C, 42, 4, order])
+        for target, (tools, bfd, order, elf) in TARGETS.items():
+            for route, (form, build) in ROUTES.items():
+                cxx = CXX.get(target)
+                if ("{cxx}" in build and cxx is None) or ("{bfd}" in build and bfd is None) or \
+                        (route in ELF_ONLY and not elf):
+                    continue
+                for label, texts in (("not-ascii", NOT_ASCII), ("full", FULL)):
+                    if label == "full" and ("{cxx}" in build or target != "ELF x86-64"):
+                        continue  # C++ keeps a literal's NUL: a text fills its field less one
+                    with self.subTest(target=target, route=route, texts=label):
+                        self.assert_kept(tools, cxx, bfd, form, build, texts, order,
+                                         PRODUCT[elf])
+
+    def assert_kept(self, tools, cxx, bfd, form, build, texts, order, out):
+        fields = [b"--%s=%s" % (o.encode(), t) for o, t in zip(OPTIONS, texts)]
+        numbers = ["--patch-level=-3", "--release=Beta,Release", "--file-os=42",
+                   "--file-type=Device Driver", "--symbol=product_block"]
+        suffix = {"c": ".c", "asm": ".s"}.get(form.split()[0], ".bin")
+        if form == "raw" and order == "foreign":
+            form += " --byte-order=big"  # raw bytes take the target's order from the producer
+        src = self.generate("block" + suffix, *fields, *numbers, *f"--format={form}".split())
+        for name in os.listdir(self.root):
+            if name.startswith("product"):
+                os.remove(os.path.join(self.root, name))
+        sh(build.format(cc=tools + "gcc", cxx=cxx, tools=tools, bfd=bfd, src=os.path.basename(src),
+                        inc=shlex.quote(f"-I{SOURCE}/include"), out=out,
+                        strict="-O2 -flto -Wl,--gc-sections"), self.root)
+        found = records(os.path.join(self.root, out))
+        self.assertEqual(len(found), 1)
+        self.assertEqual(texts_of(found[0]), texts)
+        self.assertEqual([found[0][k] for k in ("patch_level", "release_mask", "file_os",
+                                                "file_type", "byte_order")],
+                         [-3, 0x0C, 42, 4, order])
 
     def test_refusals_name_the_field_and_the_header_refuses_a_long_text(self):
         cases = [  # an option, what the message says
@@ -134,23 +187,60 @@ class Blocks(unittest.TestCase):
             ("--file-os=65536", "--file-os: "), ("--file-type=Printer", "--file-type: "),
             ("--patch-level=40000", "--patch-level: "), ("--format=elf", "--format: "),
             ("--symbol=2x", "--symbol: "), ("--byte-order=middle", "--byte-order: "),
+            ("--company=Acme\r", "(0x0D at byte 4: a CR"), ("--description=a\tb", "(0x09 at byte 1"),
+            ("--company --product-name=widget", "--company: its value would be the option "
+                                                "'--product-name=widget'"),
+            ("--copyright -o", "its value would be the option '-o'"),
+            ("--byte-order=big", "only raw bytes"), ("--byte-order=big --format=asm", "only raw"),
+            ("--file-os=0x", "--file-os: "), ("--patch-level=0x-1", "--patch-level: "),
         ]
-        for option, message in cases:
-            with self.subTest(option=option[:30]):
-                result = subprocess.run([GENERATOR, option], capture_output=True, text=True)
+        for options, message in cases:
+            with self.subTest(option=options[:30]):
+                result = subprocess.run([GENERATOR, *options.split(" ")], capture_output=True,
+                                        text=True)
                 self.assertEqual(result.returncode, 2)
                 self.assertIn(message, result.stderr)
+        numbers = self.round_trips("num", [("patch-level", "010", "patch_level", 10),
+                                           ("file-os", "0x3a", "file_os", 58),
+                                           ("company", "--x", "company", "--x")])
+        self.assertEqual(len(numbers), 3)
         self.assertEqual(subprocess.run([GENERATOR, "--build-number=$1"],
                                         capture_output=True).returncode, 0)  # never cut
-        long_c = self.generate("ok.c", "--company=Acme")
-        with open(long_c, encoding="utf-8") as source:
-            text = source.read().replace('"Acme"', '"' + "x" * 41 + '"')
-        with open(long_c, "w", encoding="utf-8") as source:
-            source.write(text)
-        result = subprocess.run(["cc", "-std=c89", f"-I{SOURCE}/include", "-c", long_c, "-o",
-                                 os.devnull], capture_output=True, text=True)
-        self.assertNotEqual(result.returncode, 0)
-        self.assertIn("company_is_longer_than_its_field", result.stderr)
+        faults = {  # what the header is given instead of a field's value, and what fails
+            '"Acme"': ('"' + "x" * 41 + '"', "company_is_longer_than_its_field"),
+            "0,\n                     0,": ("70000, 0,", "patch_level_is_not_from_minus_32768"),
+            "ZEBLIX_OS_LINUX_X86_64BIT": ("65536", "file_os_is_not_from_0_to_65535"),
+            "ZEBLIX_FILE_TYPE_EXECUTABLE": ("-1", "file_type_is_not_from_0_to_65535"),
+        }
+        for value, (fault, message) in faults.items():
+            with self.subTest(fault=message):
+                source = self.generate("fault.c", "--company=Acme")
+                with open(source, encoding="utf-8") as file:
+                    text = file.read()
+                self.assertIn(value, text)
+                with open(source, "w", encoding="utf-8") as file:
+                    file.write(text.replace(value, fault))
+                result = subprocess.run(["cc", "-std=c89", "-pedantic", f"-I{SOURCE}/include",
+                                         "-c", source, "-o", os.devnull],
+                                        capture_output=True, text=True)
+                self.assertNotEqual(result.returncode, 0)
+                self.assertIn(message, result.stderr)
+
+    def test_a_write_that_fails_keeps_the_file_it_would_replace(self):
+        target = os.path.join(self.root, "version.bin")
+        with open(target, "wb") as old:
+            old.write(b"the block before")
+        os.chmod(target, 0o640)
+        limited = subprocess.run(f"ulimit -f 1; {shlex.quote(GENERATOR)} --format=raw -o "
+                                 f"{shlex.quote(target)}", shell=True, capture_output=True)
+        self.assertEqual(limited.returncode, 1)
+        self.assertIn(b"File too large", limited.stderr)
+        with open(target, "rb") as kept:
+            self.assertEqual(kept.read(), b"the block before")
+        self.assertEqual(os.listdir(self.root), ["version.bin"])
+        self.generate("version.bin", "--format=raw", "--product-name=w")
+        self.assertEqual(os.stat(target).st_mode & 0o777, 0o640)
+        self.assertEqual(records(target)[0]["product_name"], "w")
 
     def test_products_built_with_cmake_meson_and_make(self):
         prefix = os.path.join(self.root, "prefix")
@@ -177,6 +267,21 @@ class Blocks(unittest.TestCase):
                    "GOCACHE=$PWD/cache GOFLAGS=-mod=mod go build -ldflags=-s -o widget",
                    {"go/widget": ["widget"]}),
         }
+        for target, (system, compiler, outputs) in CMAKE_TARGETS.items():
+            toolchain = os.path.join(self.root, f"{target}.cmake")
+            with open(toolchain, "w", encoding="utf-8") as out:
+                out.write(TOOLCHAIN.format(system=system, processor=target, compiler=compiler,
+                                           root=f"/usr/{compiler[:-4]}", prefix=prefix))
+            build_dir = f"cmake-{target}"
+            builds[f"cmake for {target}, IPO"] = (
+                f"cmake -S {examples}/c_product -B {build_dir} -DCMAKE_TOOLCHAIN_FILE={toolchain} "
+                "-DCMAKE_BUILD_TYPE=Release -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=ON "
+                "-DCMAKE_EXE_LINKER_FLAGS=-Wl,--gc-sections -DCMAKE_SHARED_LINKER_FLAGS=-Wl,--gc-sections "
+                f"&& cmake --build {build_dir} && {compiler[:-3]}strip {build_dir}/{outputs[0]} "
+                f"{build_dir}/{outputs[1]}",
+                {f"{build_dir}/{outputs[0]}": ["widget", "widgetparts"],
+                 f"{build_dir}/{outputs[1]}": ["widgetcore"],
+                 f"{build_dir}/libwidgetparts.a": ["widgetparts"]})
         for name, (build, products) in builds.items():
             with self.subTest(build=name):
                 sh(build, self.root, env)
