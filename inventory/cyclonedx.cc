@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "text/text_forms.h"
+#include "text/version_key.h"
 
 namespace {
 
@@ -355,6 +356,9 @@ void AppendRecordComponent(const zeblix::Record& r, const LinePlace& place, std:
   }
   Json properties = Json::array();
   AddProperty(properties, "format", r.format == zeblix::Format::kV6 ? "V6" : "V5");
+  if (!r.product_version.empty()) {
+    AddProperty(properties, "product_version_key", VersionKey(r.product_version));
+  }
   AddProperty(properties, "byte_order", r.foreign_byte_order ? "foreign" : "native");
   AddTextProperty(properties, "internal_name", r.internal_name);
   AddTextProperty(properties, "build_number", r.build_number);

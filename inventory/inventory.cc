@@ -1,8 +1,11 @@
-// The run: host name, output buffer, progress, then every path through the walk into the scan.
+// The run: host name, the output streamed, progress, then every path through the walk into the
+// scan, and each item's lines out in walk order.
 #include "inventory/inventory.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,17 +15,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "archive/layout_scan.h"
 #include "inventory/cyclonedx.h"
 #include "inventory/ordered_scan.h"
 #include "inventory/tree_walk.h"
+#include "output/line_output.h"
 #include "output/output_file.h"
+#include "text/text_forms.h"
 #include "zeblix/scan.h"
 
 namespace {
-
-constexpr std::size_t kOutputBuffer = 1 << 20;
 
 std::string HostName() {
   char name[256] = {};
@@ -60,17 +64,26 @@ bool ShowsProgress(Progress progress) {
   return progress == Progress::kAlways;
 }
 
-// Walks every path of the list in `file`, separated by `separator`; empty ones are skipped.
-void WalkList(std::FILE* file, char separator, TreeWalk& walk, OrderedScan& scan) {
-  char* line = nullptr;
-  std::size_t capacity = 0;
-  for (ssize_t length; (length = getdelim(&line, &capacity, separator, file)) >= 0;) {
-    if (length > 0 && line[length - 1] == separator) --length;
-    if (length == 0) continue;
-    walk.Walk(std::string(line, static_cast<std::size_t>(length)),
-              [&](WalkItem&& item) { scan.Add(std::move(item)); });
+// Walks every path of the list read from `fd`, separated by `separator`; empty ones are
+// skipped. Before it waits for more of the list, what was found so far is handed to the scan, so
+// that an endless list (a FIFO, a pipe from a slow producer) gives each file's lines as it comes.
+void WalkList(int fd, char separator, TreeWalk& walk, OrderedScan& scan) {
+  constexpr std::size_t kChunk = 64 * 1024;
+  std::string held;
+  std::vector<char> chunk(kChunk);
+  const auto take = [&](WalkItem&& item) { scan.Add(std::move(item)); };
+  for (;;) {
+    for (std::size_t end; (end = held.find(separator)) != std::string::npos; held.erase(0, end + 1)) {
+      if (end > 0) walk.Walk(held.substr(0, end), take);
+    }
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 0) == 0) scan.Offer();
+    const ssize_t got = read(fd, chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    held.append(chunk.data(), static_cast<std::size_t>(got));
   }
-  std::free(line);
+  if (!held.empty()) walk.Walk(held, take);
 }
 
 // Whether the run is about one file (or standard input, or an image's layout), which may be a
@@ -88,59 +101,87 @@ bool OneFile(const Options& options) {
 
 }  // namespace
 
-int RunInventory(const Options& options, std::string_view tool_version) {
-  std::FILE* list = nullptr;
-  if (options.files_from) {
-    list = *options.files_from == "-" ? stdin : std::fopen(options.files_from->c_str(), "r");
-    if (list == nullptr) {
-      std::fprintf(stderr, "zeblix-inventory: --files-from: %s: %s\n", options.files_from->c_str(),
-                   std::strerror(errno));
-      return 2;
+namespace {
+
+// Where each item goes once scanned, in walk order: its lines to the output, its messages to
+// standard error, its counts to the totals and the progress line.
+class ItemWriter {
+ public:
+  ItemWriter(OutputFormat format, LineOutput& lines, ProgressLine& progress)
+      : format_(format), lines_(lines), progress_(progress) {}
+
+  void Take(const WalkItem& item, ScannedItem&& scanned) {
+    std::string_view lines = scanned.lines;
+    // A document's first component follows the list's opening, not another component.
+    if (format_ == OutputFormat::kCycloneDx && !wrote_component_ && !lines.empty()) {
+      lines.remove_prefix(kComponentSeparator.size());
+      wrote_component_ = true;
     }
+    lines_.Append(lines);
+    if (!scanned.subject.empty()) subject_ = std::move(scanned.subject);
+    if (!scanned.messages.empty()) progress_.Message(scanned.messages);
+    totals_ += scanned.totals;
+    if (progress_.Due()) progress_.Update(totals_, item.Path());
   }
-  OutputFile file;
-  if (options.output && !file.Open(*options.output)) {
-    std::fprintf(stderr, "zeblix-inventory: --output: %s: %s\n", options.output->c_str(),
-                 std::strerror(errno));
-    return 1;
+
+  const Totals& totals() const { return totals_; }
+  const std::string& subject() const { return subject_; }
+
+ private:
+  OutputFormat format_;
+  LineOutput& lines_;
+  ProgressLine& progress_;
+  Totals totals_;
+  std::string subject_;
+  bool wrote_component_ = false;
+};
+
+// Whether `fd` is the terminal standard error shows the progress line on.
+bool SharesTheTerminal(int fd) {
+  struct stat out {}, err {};
+  return isatty(fd) && isatty(STDERR_FILENO) && fstat(fd, &out) == 0 &&
+         fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
+}
+
+// The run's own output, where it lies in a tree being walked: never to be scanned.
+std::vector<WalkOptions::Skipped> OwnOutput(const std::string& target, const OutputFile& file) {
+  std::vector<WalkOptions::Skipped> skipped;
+  const std::string written = file.hidden().empty() ? target : file.hidden();
+  const std::size_t slash = written.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : written.substr(0, slash + 1);
+  struct stat status {};
+  if (stat(directory.c_str(), &status) == 0) {
+    skipped.push_back({status.st_dev, status.st_ino, written.substr(slash + 1)});
   }
-  std::FILE* const out = options.output ? file.stream() : stdout;
-  const char* const out_name = options.output ? options.output->c_str() : "standard output";
-  const rlim_t open_file_limit = RaiseOpenFileLimit();
-  static char buffer[kOutputBuffer];
-  std::setvbuf(out, buffer, _IOFBF, sizeof buffer);
+  return skipped;
+}
 
-  const bool progress_shown = ShowsProgress(options.progress);
-  ProgressLine progress(progress_shown, progress_shown && options.progress != Progress::kNever);
-  ReadAhead read_ahead;
-  const ScanSettings settings{
-      .format = options.format,
-      .host = options.host.empty() ? HostName() : options.host,
-      .count_bytes = progress_shown,
-      .read_ahead = &read_ahead,
-      .archives = options.archives,
-      .archive_limits = options.archive_limits,
-      .hash = options.hash,
-      .empty = options.empty,
-      .all_layers = options.all_layers,
-      // -q silences them, but where they have no other place
-      .errors_on_stderr =
-          options.progress != Progress::kNever || options.format == OutputFormat::kCycloneDx,
-      .subject = OneFile(options)};
-  const unsigned jobs =
-      options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-  WalkOptions walk_options{.follow_links = options.follow_links,
-                           .max_depth = options.max_depth,
-                           .one_file_system = options.one_file_system,
-                           .exclude = options.exclude,
-                           .exclude_fs = options.exclude_fs};
-  ShareOpenFiles(open_file_limit, jobs, walk_options);
-  TreeWalk walk(walk_options, read_ahead);
-  OrderedScan scan(jobs, settings, out, progress);
-  walk.OnDirectoriesHeld([&] { scan.Drain(); });
-  if (options.format == OutputFormat::kCsv) std::fputs(CsvHeader().c_str(), out);
-  if (options.format == OutputFormat::kCycloneDx) std::fputs(BomHead().c_str(), out);
+// A nightly job's manners: the disk only when no one else wants it, and the CPU likewise.
+void BeNice() {
+  constexpr int kWhoProcess = 1, kClassIdle = 3, kClassShift = 13;
+  syscall(SYS_ioprio_set, kWhoProcess, 0, kClassIdle << kClassShift);
+  setpriority(PRIO_PROCESS, 0, 19);
+}
 
+ScanSettings SettingsOf(const Options& options, bool progress_shown, ReadAhead& read_ahead) {
+  return {.format = options.format,
+          .host = options.host.empty() ? HostName() : options.host,
+          .count_bytes = progress_shown,
+          .read_ahead = &read_ahead,
+          .archives = options.archives,
+          .archive_limits = options.archive_limits,
+          .hash = options.hash,
+          .empty = options.empty,
+          .all_layers = options.all_layers,
+          // -q silences them, but where they have no other place
+          .errors_on_stderr =
+              options.progress != Progress::kNever || options.format == OutputFormat::kCycloneDx,
+          .subject = OneFile(options),
+          .nice = options.nice};
+}
+
+// Walks every path named, then those of the list, or else the current directory.
+void WalkAll(const Options& options, int list, TreeWalk& walk, OrderedScan& scan) {
   const auto add = [&](WalkItem&& item) { scan.Add(std::move(item)); };
   for (const std::string& path : options.paths) {
     if (path == "-") {
@@ -149,25 +190,78 @@ int RunInventory(const Options& options, std::string_view tool_version) {
       walk.Walk(path, add);
     }
   }
-  if (list != nullptr) {
+  if (list >= 0) {
     WalkList(list, options.null_separated ? '\0' : '\n', walk, scan);
-    if (list != stdin) std::fclose(list);
   } else if (options.paths.empty()) {
     walk.Walk(".", add);
   }
-  const Totals totals = scan.Finish();
+}
+
+}  // namespace
+
+int RunInventory(const Options& options, std::string_view tool_version) {
+  const int list = !options.files_from      ? -1
+                   : *options.files_from == "-" ? STDIN_FILENO
+                                                : open(options.files_from->c_str(), O_RDONLY | O_CLOEXEC);
+  if (options.files_from && list < 0) {
+    std::fprintf(stderr, "zeblix-inventory: --files-from: %s: %s\n",
+                 TerminalText(*options.files_from).c_str(), std::strerror(errno));
+    return 2;
+  }
+  OutputFile file;
+  if (options.output && !file.Open(*options.output)) {
+    std::fprintf(stderr, "zeblix-inventory: --output: %s: %s\n",
+                 TerminalText(*options.output).c_str(), std::strerror(errno));
+    return 1;
+  }
+  if (options.nice) BeNice();
+  const int out = options.output ? fileno(file.stream()) : STDOUT_FILENO;
+  const bool progress_shown = ShowsProgress(options.progress);
+  ProgressLine progress(progress_shown, progress_shown && options.progress != Progress::kNever);
+  LineOutput lines(out, SharesTheTerminal(out) ? LineOutput::AroundWrite(
+                                                     [&](bool before) { progress.Hide(before); })
+                                               : nullptr);
+  lines.StopOnSignals();
+  ReadAhead read_ahead;
+  const ScanSettings settings = SettingsOf(options, progress_shown, read_ahead);
+  const unsigned jobs = options.jobs != 0 ? options.jobs
+                        : options.nice    ? 1
+                                          : std::max(1u, std::thread::hardware_concurrency());
+  WalkOptions walk_options{.follow_links = options.follow_links,
+                           .max_depth = options.max_depth,
+                           .one_file_system = options.one_file_system,
+                           .exclude = options.exclude,
+                           .exclude_fs = options.exclude_fs};
+  if (options.output) walk_options.skip = OwnOutput(*options.output, file);
+  ShareOpenFiles(RaiseOpenFileLimit(), jobs, walk_options);
+  TreeWalk walk(walk_options, read_ahead);
+  ItemWriter writer(options.format, lines, progress);
+  {
+    OrderedScan scan(jobs, settings, [&](const WalkItem& item, ScannedItem&& scanned) {
+      writer.Take(item, std::move(scanned));
+    });
+    walk.OnDirectoriesHeld([&] { scan.Drain(); });
+    if (options.format == OutputFormat::kCsv) lines.Append(CsvHeader());
+    if (options.format == OutputFormat::kCycloneDx) lines.Append(BomHead());
+    WalkAll(options, list, walk, scan);
+    scan.Finish();
+  }
+  if (list > STDIN_FILENO) close(list);
   if (options.format == OutputFormat::kCycloneDx) {
-    std::fputs(BomTail(tool_version, scan.subject()).c_str(), out);
+    lines.Append(BomTail(tool_version, writer.subject()));
   }
   // The document is put in place whole even when some paths could not be read: those are errors
   // of their own, and the exit status says so.
-  const bool written = std::fflush(out) == 0 && std::ferror(out) == 0 &&
-                       (!options.output || file.Commit());
-  progress.Finish(totals, walk.passed_over().kernel, walk.passed_over().excluded);
+  const bool written = lines.Flush() && (!options.output || file.Commit());
+  const int error = errno;
+  const PassedOver& passed = walk.passed_over();
+  progress.Finish(writer.totals(), {passed.kernel, passed.excluded, passed.special});
   if (!written) {
     // Lines that could not be written are lost to the reader: say so, and fail.
-    std::fprintf(stderr, "zeblix-inventory: %s: %s\n", out_name, std::strerror(errno));
+    std::fprintf(stderr, "zeblix-inventory: %s: %s\n",
+                 options.output ? TerminalText(*options.output).c_str() : "standard output",
+                 std::strerror(error));
     return 1;
   }
-  return totals.errors == 0 ? 0 : 1;
+  return writer.totals().errors == 0 ? 0 : 1;
 }

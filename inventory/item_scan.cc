@@ -5,6 +5,8 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -71,6 +73,41 @@ class Sha256 final : public ContentDigest {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
   };
   std::unique_ptr<EVP_MD_CTX, Free> context_;
+};
+
+// The pages of a file that were not in the page cache before its scan read them, let go after
+// it (--nice): a nightly scan leaves the host's working set as it found it.
+class CacheKeeper {
+ public:
+  CacheKeeper(int fd, const struct stat& status) : fd_(fd) {
+    page_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    if (!S_ISREG(status.st_mode) || status.st_size <= 0) return;
+    const auto size = static_cast<std::size_t>(status.st_size);
+    void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    if (mapped == MAP_FAILED) return;  // what was cached cannot be told: all of it stays
+    resident_.resize((size + page_ - 1) / page_);
+    if (mincore(mapped, size, resident_.data()) != 0) resident_.clear();
+    munmap(mapped, size);
+  }
+  ~CacheKeeper() {
+    for (std::size_t page = 0; page < resident_.size();) {
+      if ((resident_[page] & 1) != 0) {
+        ++page;
+        continue;
+      }
+      const std::size_t first = page;
+      while (page < resident_.size() && (resident_[page] & 1) == 0) ++page;
+      posix_fadvise(fd_, static_cast<off_t>(first * page_),
+                    static_cast<off_t>((page - first) * page_), POSIX_FADV_DONTNEED);
+    }
+  }
+  CacheKeeper(const CacheKeeper&) = delete;
+  CacheKeeper& operator=(const CacheKeeper&) = delete;
+
+ private:
+  int fd_;
+  std::size_t page_ = 4096;
+  std::vector<unsigned char> resident_;
 };
 
 class ItemScan {
@@ -150,6 +187,7 @@ class ItemScan {
   LayerEntries entries_;
   std::vector<std::optional<ImageLayers>> layers_;  // beside holders_, for images
   std::size_t records_in_content_ = 0;
+  std::optional<LinePlace::FileId> file_id_;  // the file's, when it is one file on disk
 };
 
 int ItemScan::Innermost(std::span<const std::string> member, Kind kind, std::size_t before,
@@ -208,7 +246,9 @@ ItemScan::Parent ItemScan::ParentOf(std::span<const std::string> member, int ima
 LinePlace ItemScan::Located(const MemberPath& member, std::span<const std::string> digests,
                             const std::string& bom_ref, std::string& path) const {
   if (item_.layout == nullptr || member.empty()) {
-    return LinePlace{path_, member, settings_.host, digests, bom_ref};
+    LinePlace place{path_, member, settings_.host, digests, bom_ref};
+    place.file_id = file_id_;
+    return place;
   }
   path = path_;
   if (!path.ends_with('/')) path += '/';
@@ -332,6 +372,13 @@ ScannedItem ItemScan::Run(bool probe_wait) {
   if (probe_wait && fd >= 0 && settings_.read_ahead != nullptr && ReadAhead::ReadWouldWait(fd)) {
     settings_.read_ahead->NoteWait();
   }
+  struct stat status {};
+  if (fd >= 0 && fstat(fd, &status) == 0) {
+    file_id_ = LinePlace::FileId{static_cast<unsigned long long>(status.st_dev),
+                                 static_cast<unsigned long long>(status.st_ino)};
+  }
+  std::optional<CacheKeeper> keeper;
+  if (settings_.nice && fd >= 0) keeper.emplace(fd, status);
   ArchiveEvents events{
       [&](const MemberPath& member, const Digests& digests, const zeblix::Record& record) {
         pending_.push_back({Pending::kRecord, member, digests, record, 0, {}});
@@ -368,6 +415,7 @@ ScannedItem ItemScan::Run(bool probe_wait) {
     const off_t position = lseek(fd, 0, SEEK_CUR);
     if (position > 0) scanned_.totals.bytes = static_cast<std::uint64_t>(position);
   }
+  keeper.reset();  // before the descriptor goes
   if (fd >= 0) close(fd);
   WriteLines();
   scanned_.totals.files = 1;

@@ -24,6 +24,7 @@ struct ScanSettings {
   bool errors_on_stderr = true;  // every error also named on standard error
   // The run's one item, a file: a package or image it is becomes the document's subject.
   bool subject = false;
+  bool nice = false;  // --nice: the pages a file brought into the page cache let go after it
 };
 
 // The lines of one item, what it tells on standard error (escaped for a terminal), and what it

@@ -4,6 +4,7 @@
 
 #include "inventory/inventory.h"
 #include "inventory/options.h"
+#include "text/version_key.h"
 #include "zeblix/scan.h"
 #include "zeblix/version_block.h"
 
@@ -36,6 +37,11 @@ int main(int argc, char** argv) {
       return 0;
     case ParseOutcome::kVersion:
       std::printf("zeblix-inventory %s\n", OwnVersion().c_str());
+      return 0;
+    case ParseOutcome::kVersionKeys:
+      for (const std::string& version : options.version_keys) {
+        std::printf("%s\n", VersionKey(version).c_str());
+      }
       return 0;
     case ParseOutcome::kUsageError:
       std::fprintf(stderr, "zeblix-inventory: %s (see 'zeblix-inventory --help')\n",

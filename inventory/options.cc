@@ -50,15 +50,20 @@ are never entered.
                         whether a later layer deletes them
       --files-from=FILE read the paths from FILE (- for standard input), one a line
   -0, --null            the paths of --files-from end with NUL, not newline
-      --format=FORMAT   json (JSON Lines, the default), csv (RFC 4180, a header row)
-                        or cyclonedx (one CycloneDX 1.6 JSON document, an SBOM)
+      --format=FORMAT   json or jsonl (JSON Lines, the default), csv (RFC 4180, a
+                        header row) or cyclonedx (one CycloneDX 1.6 JSON document)
   -o, --output=FILE     write to FILE, put in place once whole (a run that fails,
                         or is stopped, leaves FILE as it was); - for standard output
       --hash=sha256     the SHA-256 of every file and member as stored
       --empty           a line, or component, also for every file without a record
       --host=NAME       the host name written on every line (default: this machine's)
+      --nice            for jobs on busy hosts: idle I/O and CPU priority, one job
+                        unless -j says otherwise, and the page cache left as found
       --progress        show progress on standard error even when it is not a terminal
-  -q, --quiet           show no progress, no summary and no errors on standard error
+  -q, --quiet           show no progress and no summary, and no errors on standard
+                        error but in CycloneDX, where errors have no other place
+      --version-key=VERSION  print the key product_version_key holds for VERSION,
+                        to compare with in a query, and exit; may be given again
   -h, --help            show this help and exit
   -V, --version         show the version and exit
 
@@ -85,6 +90,8 @@ enum LongOnly {
   kImageLayers,
   kHash,
   kEmpty,
+  kNice,
+  kVersionKey,
 };
 
 constexpr option kLongOptions[] = {
@@ -103,6 +110,8 @@ constexpr option kLongOptions[] = {
     {   "image-layers", required_argument, nullptr, kImageLayers},
     {           "hash", required_argument, nullptr,      kHash},
     {          "empty",       no_argument, nullptr,     kEmpty},
+    {           "nice",       no_argument, nullptr,      kNice},
+    {    "version-key", required_argument, nullptr, kVersionKey},
     {     "files-from", required_argument, nullptr, kFilesFrom},
     {           "null",       no_argument, nullptr,        '0'},
     {         "format", required_argument, nullptr,    kFormat},
@@ -178,14 +187,14 @@ ParseOutcome ParseOptions(int argc, char** argv, Options& options, std::string& 
         options.max_depth = static_cast<int>(number);
         break;
       case kFormat:
-        if (std::strcmp(optarg, "json") == 0) {
+        if (std::strcmp(optarg, "json") == 0 || std::strcmp(optarg, "jsonl") == 0) {
           options.format = OutputFormat::kJsonLines;
         } else if (std::strcmp(optarg, "csv") == 0) {
           options.format = OutputFormat::kCsv;
         } else if (std::strcmp(optarg, "cyclonedx") == 0) {
           options.format = OutputFormat::kCycloneDx;
         } else {
-          message = "--format: " + Quoted(optarg) + " is none of json, csv and cyclonedx";
+          message = "--format: " + Quoted(optarg) + " is none of json, jsonl, csv and cyclonedx";
           return ParseOutcome::kUsageError;
         }
         break;
@@ -206,6 +215,12 @@ ParseOutcome ParseOptions(int argc, char** argv, Options& options, std::string& 
         break;
       case kEmpty:
         options.empty = true;
+        break;
+      case kNice:
+        options.nice = true;
+        break;
+      case kVersionKey:
+        options.version_keys.emplace_back(optarg);
         break;
       case 'L':
         options.follow_links = true;
@@ -296,5 +311,9 @@ ParseOutcome ParseOptions(int argc, char** argv, Options& options, std::string& 
     }
   }
   for (int i = optind; i < argc; ++i) options.paths.emplace_back(argv[i]);
-  return ParseOutcome::kRun;
+  if (options.null_separated && !options.files_from) {
+    message = "-0 separates the paths of --files-from, and none is given";
+    return ParseOutcome::kUsageError;
+  }
+  return options.version_keys.empty() ? ParseOutcome::kRun : ParseOutcome::kVersionKeys;
 }

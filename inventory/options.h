@@ -30,9 +30,11 @@ struct Options {
   bool hash = false;                      // --hash sha256
   bool empty = false;                     // --empty: a line for every file without a record
   Progress progress = Progress::kWhenTerminal;
+  bool nice = false;                      // --nice: idle I/O and CPU, one job, the cache left as found
+  std::vector<std::string> version_keys;  // --version-key: print these versions' keys and exit
 };
 
-enum class ParseOutcome { kRun, kHelp, kVersion, kUsageError };
+enum class ParseOutcome { kRun, kHelp, kVersion, kVersionKeys, kUsageError };
 
 // Fills `options` from the command line. On kUsageError, `message` names the problem in one line.
 ParseOutcome ParseOptions(int argc, char** argv, Options& options, std::string& message);

@@ -8,11 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "inventory/cyclonedx.h"
-
-OrderedScan::OrderedScan(unsigned jobs, const ScanSettings& settings, std::FILE* out,
-                         ProgressLine& progress)
-    : settings_(settings), out_(out), progress_(progress) {
+OrderedScan::OrderedScan(unsigned jobs, const ScanSettings& settings, Sink sink)
+    : settings_(settings), sink_(std::move(sink)) {
   if (jobs <= 1) return;
   slots_.resize(kWindow);
   // The walk's own thread is one of the jobs: it scans whenever the window is full. Where fewer
@@ -50,7 +47,8 @@ bool OrderedScan::ProbeDue(std::uint64_t sequence) const {
 
 void OrderedScan::ScanAndWriteFirst() {
   const std::uint64_t sequence = taken_++;
-  Write(ahead_.front(), ScanItem(ahead_.front(), settings_, sequence, ProbeDue(sequence)));
+  ScannedItem scanned = ScanItem(ahead_.front(), settings_, sequence, ProbeDue(sequence));
+  Write(ahead_.front(), std::move(scanned));
   ahead_.pop_front();
 }
 
@@ -80,6 +78,14 @@ void OrderedScan::Drain() {
   Publish(/*wait_for_room=*/true, /*left_in_flight=*/0);
 }
 
+void OrderedScan::Offer() {
+  if (slots_.empty()) {
+    while (!ahead_.empty()) ScanAndWriteFirst();
+  } else if (unpublished_ > 0) {
+    Publish(/*wait_for_room=*/false, 0);
+  }
+}
+
 void OrderedScan::Publish(bool wait_for_room, std::uint64_t left_in_flight) {
   std::unique_lock lock(mutex_);
   added_ += unpublished_;
@@ -98,7 +104,7 @@ void OrderedScan::Publish(bool wait_for_room, std::uint64_t left_in_flight) {
   work_ready_.notify_all();
 }
 
-Totals OrderedScan::Finish() {
+void OrderedScan::Finish() {
   while (!ahead_.empty()) ScanAndWriteFirst();
   if (!slots_.empty()) {
     Publish(/*wait_for_room=*/false, 0);
@@ -113,7 +119,6 @@ Totals OrderedScan::Finish() {
     workers_.clear();
     slots_.clear();
   }
-  return totals_;
 }
 
 void OrderedScan::Work() {
@@ -153,7 +158,7 @@ void OrderedScan::WriteDoneInOrder() {
   for (; written_ < added_; ++written_) {
     Slot& slot = slots_[written_ % slots_.size()];
     if (!slot.done) break;
-    Write(slot.item, slot.scanned);
+    Write(slot.item, std::move(slot.scanned));
     slot.done = false;
     slot.scanned = {};
     slot.item = {};  // lets go of its directory
@@ -162,16 +167,6 @@ void OrderedScan::WriteDoneInOrder() {
   if (wrote && walk_waiting_ && added_ - written_ <= walk_waits_until_) room_ready_.notify_one();
 }
 
-void OrderedScan::Write(const WalkItem& item, const ScannedItem& scanned) {
-  std::string_view lines = scanned.lines;
-  // A document's first component follows the list's opening, not another component.
-  if (settings_.format == OutputFormat::kCycloneDx && !wrote_component_ && !lines.empty()) {
-    lines.remove_prefix(kComponentSeparator.size());
-    wrote_component_ = true;
-  }
-  std::fwrite(lines.data(), 1, lines.size(), out_);
-  if (!scanned.subject.empty()) subject_ = scanned.subject;
-  if (!scanned.messages.empty()) std::fputs(scanned.messages.c_str(), stderr);
-  totals_ += scanned.totals;
-  if (progress_.Due()) progress_.Update(totals_, item.Path());
+void OrderedScan::Write(const WalkItem& item, ScannedItem&& scanned) {
+  sink_(item, std::move(scanned));
 }

@@ -1,20 +1,19 @@
-// Scans the walk's items on N threads and writes their lines in walk order, so the output is the
-// same for every N. At most a window of items is in flight: the walk waits when it is that far
-// ahead of the output, and the memory used does not grow with the tree.
+// Scans the walk's items on N threads and hands them on in walk order, so the output is the same
+// for every N. At most a window of items is in flight: the walk waits when it is that far ahead of
+// the output, and the memory used does not grow with the tree.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <pthread.h>
 #include <vector>
 
 #include "inventory/item_scan.h"
-#include "inventory/progress_line.h"
 #include "inventory/tree_walk.h"
 #include "scan/read_ahead.h"
 
@@ -30,7 +29,10 @@ class OrderedScan {
   // While reads do not wait, one file in this many is probed to learn whether they would.
   static constexpr std::uint64_t kProbeEvery = 64;
 
-  OrderedScan(unsigned jobs, const ScanSettings& settings, std::FILE* out, ProgressLine& progress);
+  // Takes each item once scanned, in walk order, one at a time.
+  using Sink = std::function<void(const WalkItem& item, ScannedItem&& scanned)>;
+
+  OrderedScan(unsigned jobs, const ScanSettings& settings, Sink sink);
   ~OrderedScan();
   OrderedScan(const OrderedScan&) = delete;
   OrderedScan& operator=(const OrderedScan&) = delete;
@@ -41,11 +43,12 @@ class OrderedScan {
   // Scans and writes everything added so far, letting go of the items.
   void Drain();
 
-  // Scans and writes everything added, and returns the totals.
-  Totals Finish();
+  // Starts the scan of every item added so far, without waiting for it: the walk is about to
+  // wait itself.
+  void Offer();
 
-  // The component of the package or image the run was about, once written; empty when none.
-  const std::string& subject() const { return subject_; }
+  // Scans and hands on everything added.
+  void Finish();
 
  private:
   struct Slot {
@@ -62,16 +65,12 @@ class OrderedScan {
   void Publish(bool wait_for_room, std::uint64_t left_in_flight);
   bool ProbeDue(std::uint64_t sequence) const;
   void ScanAndWriteFirst();
-  void Write(const WalkItem& item, const ScannedItem& scanned);
+  void Write(const WalkItem& item, ScannedItem&& scanned);
   void WriteDoneInOrder();
 
   ScanSettings settings_;
-  std::FILE* out_;
-  std::string subject_;
-  ProgressLine& progress_;
-  Totals totals_;
+  Sink sink_;
   std::uint64_t taken_ = 0;  // items scanned by the walk's own thread
-  bool wrote_component_ = false;  // a CycloneDX document has its first component
 
   // One job: items wait here only while reads wait for the disk, so that the walk has the
   // kernel reading ahead of the scan.

@@ -41,6 +41,7 @@ double ProgressLine::Seconds() const {
 
 void ProgressLine::Update(const Totals& totals, std::string_view path) {
   if (!live_) return;
+  std::lock_guard lock(mutex_);
   const auto now = std::chrono::steady_clock::now();
   if (now < next_draw_) return;
   next_draw_ = now + kRedrawEvery;
@@ -50,27 +51,58 @@ void ProgressLine::Update(const Totals& totals, std::string_view path) {
                 Counted(totals.files, "file").c_str(), static_cast<double>(totals.bytes) / 1e6,
                 Counted(totals.records, "record").c_str(),
                 seconds > 0 ? static_cast<double>(totals.files) / seconds : 0.0);
-  std::string line = counts + TerminalText(path);
-  line.resize(std::min(line.size(), TerminalWidth() - 1));
-  std::fprintf(stderr, "\r%s\033[K", line.c_str());
+  line_ = counts + TerminalText(path);
+  line_.resize(std::min(line_.size(), TerminalWidth() - 1));
+  if (!hidden_) Draw();
+}
+
+void ProgressLine::Draw() {
+  std::fprintf(stderr, "\r%s\033[K", line_.c_str());
   std::fflush(stderr);
   drawn_ = true;
 }
 
-void ProgressLine::Finish(const Totals& totals, std::uint64_t kernel_directories,
-                          std::uint64_t excluded) {
+void ProgressLine::Hide(bool hide) {
+  if (!live_) return;
+  std::lock_guard lock(mutex_);
+  hidden_ = hide;
+  if (hide && drawn_) {
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    drawn_ = false;
+  } else if (!hide && !line_.empty()) {
+    Draw();
+  }
+}
+
+void ProgressLine::Message(std::string_view lines) {
+  Hide(true);
+  std::fwrite(lines.data(), 1, lines.size(), stderr);
+  std::fflush(stderr);
+  Hide(false);
+}
+
+void ProgressLine::Finish(const Totals& totals, const PassedOver& passed_over) {
+  std::lock_guard lock(mutex_);
   if (drawn_) std::fputs("\r\033[K", stderr);
+  drawn_ = false;
+  line_.clear();
   if (summary_) {
     std::fprintf(stderr, "zeblix-inventory: %s, %.1f MB, %s, %s, %.2f s",
                  Counted(totals.files, "file").c_str(), static_cast<double>(totals.bytes) / 1e6,
                  Counted(totals.records, "record").c_str(), Counted(totals.errors, "error").c_str(),
                  Seconds());
-    if (kernel_directories > 0) {
+    if (passed_over.kernel > 0) {
       std::fprintf(stderr, "; %llu directories on kernel file systems (proc, sysfs, ...) not read",
-                   static_cast<unsigned long long>(kernel_directories));
+                   static_cast<unsigned long long>(passed_over.kernel));
     }
-    if (excluded > 0) {
-      std::fprintf(stderr, "; %llu paths excluded", static_cast<unsigned long long>(excluded));
+    if (passed_over.excluded > 0) {
+      std::fprintf(stderr, "; %llu paths excluded",
+                   static_cast<unsigned long long>(passed_over.excluded));
+    }
+    if (passed_over.special > 0) {
+      std::fprintf(stderr, "; %llu FIFOs, sockets and devices passed over",
+                   static_cast<unsigned long long>(passed_over.special));
     }
     std::fputc('\n', stderr);
   }

@@ -1,9 +1,13 @@
 // What zeblix-inventory tells on standard error while it works: a one-line live count, redrawn at
-// most ten times a second and cleared at the end, and a summary line.
+// most ten times a second and cleared at the end, the messages of errors, and a summary line. The
+// live line is taken away before anything else is written to the terminal, and drawn again after,
+// so that no line of output or message is ever written onto it. Safe to call from any thread.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <mutex>
+#include <string>
 #include <string_view>
 
 struct Totals {
@@ -34,17 +38,31 @@ class ProgressLine {
   // Redraws the line when it is due, naming the path last written.
   void Update(const Totals& totals, std::string_view path);
 
-  // Clears the line and writes the summary, if asked for: the totals, and the directories the
-  // walk passed over on the kernel's file systems and by the user's exclusions.
-  void Finish(const Totals& totals, std::uint64_t kernel_directories = 0,
-              std::uint64_t excluded = 0);
+  // Writes messages (whole lines) to standard error, the live line out of their way.
+  void Message(std::string_view lines);
+  // Takes the live line away (`hide`), or draws it again, around other text on the terminal.
+  void Hide(bool hide);
+
+  // What the walk passed over: directories on the kernel's file systems, paths the user
+  // excluded, and special files (FIFOs, sockets, devices) found in the trees.
+  struct PassedOver {
+    std::uint64_t kernel = 0;
+    std::uint64_t excluded = 0;
+    std::uint64_t special = 0;
+  };
+  // Clears the line and writes the summary, if asked for: the totals, and what was passed over.
+  void Finish(const Totals& totals, const PassedOver& passed_over);
 
  private:
   double Seconds() const;
+  void Draw();  // with the lock held
 
   bool live_;
   bool summary_;
   bool drawn_ = false;
+  bool hidden_ = false;
+  std::string line_;  // the live line as last drawn
+  std::mutex mutex_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point next_draw_;
 };

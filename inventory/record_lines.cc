@@ -11,6 +11,7 @@
 
 #include "inventory/cyclonedx.h"
 #include "text/text_forms.h"
+#include "text/version_key.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ using Json = nlohmann::ordered_json;
 
 // The columns, in order: where a line lies, a record's fields, an error, the record count of a
 // file without any, and the digests of what holds the line's content, as stored.
-constexpr std::array<const char*, 42> kColumns = {"path",
+constexpr std::array<const char*, 45> kColumns = {"path",
                                                   "member",
                                                   "host",
                                                   "sha256",
@@ -59,7 +60,10 @@ constexpr std::array<const char*, 42> kColumns = {"path",
                                                   "image_os",
                                                   "image_layer",
                                                   "image_layer_digest",
-                                                  "image_layer_deleted_by"};
+                                                  "image_layer_deleted_by",
+                                                  "product_version_key",
+                                                  "device",
+                                                  "inode"};
 using CsvRow = std::array<std::string, kColumns.size()>;
 constexpr std::size_t kFirstRecordColumn = 4;  // "format": the columns a record fills begin here
 constexpr std::size_t kErrorColumn = 22;
@@ -67,6 +71,8 @@ constexpr std::size_t kRecordsColumn = 24;
 constexpr std::size_t kFileSha256Column = 25;
 constexpr std::size_t kPackageColumn = 27;
 constexpr std::size_t kImageColumn = 33;
+constexpr std::size_t kVersionKeyColumn = 42;
+constexpr std::size_t kDeviceColumn = 43;
 // Tags are words, so a blank parts them in one field.
 constexpr std::string_view kTagSeparator = " ";
 
@@ -137,6 +143,10 @@ void AddPlace(Json& line, const LinePlace& place) {
   line["path"] = Text(place.path);
   if (!place.member.empty()) line["member"] = MemberList(place.member);
   line["host"] = Text(place.host);
+  if (place.file_id) {
+    line["device"] = place.file_id->device;
+    line["inode"] = place.file_id->inode;
+  }
   if (const auto sha256 = place.sha256()) line["sha256"] = std::string(*sha256);
   if (place.package != nullptr) line["package"] = PackageObject(*place.package);
   if (place.image != nullptr) line["image"] = ImageObject(place);
@@ -156,6 +166,10 @@ CsvRow CsvPlace(const LinePlace& place) {
   fields[1] = JoinNames(place.member);
   fields[2] = place.host;
   fields[3] = place.sha256().value_or("");
+  if (place.file_id) {
+    fields[kDeviceColumn] = std::to_string(place.file_id->device);
+    fields[kDeviceColumn + 1] = std::to_string(place.file_id->inode);
+  }
   if (!place.member.empty() && !place.digests.empty()) {
     fields[kFileSha256Column] = place.digests.front();
     fields[kFileSha256Column + 1] = JoinNames(place.digests.subspan(1));
@@ -250,6 +264,7 @@ void AppendRecordLine(OutputFormat format, const zeblix::Record& r, const LinePl
         zeblix::OsText(r),
         zeblix::FileTypeText(r)};
     std::copy(record.begin(), record.end(), fields.begin() + kFirstRecordColumn);
+    fields[kVersionKeyColumn] = VersionKey(r.product_version);
     AppendCsvRow(fields, out);
     return;
   }
@@ -261,6 +276,7 @@ void AppendRecordLine(OutputFormat format, const zeblix::Record& r, const LinePl
   line["company"] = Text(r.company);
   line["description"] = Text(r.description);
   line["product_version"] = Text(r.product_version);
+  if (!r.product_version.empty()) line["product_version_key"] = VersionKey(r.product_version);
   line["internal_name"] = Text(r.internal_name);
   line["copyright"] = Text(r.copyright);
   line["product_name"] = Text(r.product_name);

@@ -44,6 +44,12 @@ struct LinePlace {
   // or hides it (-1: none; only --image-layers all shows such lines).
   int layer = -1;
   int deleted_by = -1;
+  // The file on disk, as the system names it: links to one file share these.
+  struct FileId {
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+  };
+  std::optional<FileId> file_id = std::nullopt;
 
   // The digest of the content the line lies in (the innermost), when known.
   std::optional<std::string_view> sha256() const {

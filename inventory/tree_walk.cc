@@ -1,7 +1,7 @@
 // Entries are judged by their listed type, so a plain file costs the walk no system call: it is
 // handed on by its name in the open directory, where the scan opens it. Symbolic links and entries
-// of unknown type are looked at; FIFOs and devices inside a tree are passed over, so the walk
-// never waits on one. A socket is opened like a file, and so reported as a file that cannot be.
+// of unknown type are looked at; FIFOs, sockets and devices inside a tree are passed over, and
+// counted, so the walk never waits on one.
 // A directory that is an OCI image layout is not walked but handed on whole, as one item.
 //
 // A directory whose listing was closed to stay within the limit is found again, when the walk
@@ -27,9 +27,12 @@ constexpr int kDirectoryFlags = O_RDONLY | O_CLOEXEC | O_DIRECTORY;
 unsigned char TypeOf(mode_t mode) {
   if (S_ISREG(mode)) return DT_REG;
   if (S_ISDIR(mode)) return DT_DIR;
-  if (S_ISSOCK(mode)) return DT_SOCK;
   if (S_ISLNK(mode)) return DT_LNK;
-  return DT_UNKNOWN;  // FIFOs and devices: never read inside a tree
+  return DT_FIFO;  // FIFOs, sockets and devices: never read inside a tree
+}
+
+bool IsSpecial(unsigned char type) {
+  return type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK;
 }
 
 bool IsDotOrDotDot(const char* name) {
@@ -134,6 +137,12 @@ bool TreeWalk::NextEntry(Level& level, Entry& entry) {
 
 void TreeWalk::TakeEntry(const Entry& entry, const Take& take) {
   Level& level = levels_.back();
+  for (const WalkOptions::Skipped& skipped : options_.skip) {
+    if (level.device == skipped.device && level.inode == skipped.inode &&
+        entry.name == skipped.name) {
+      return;
+    }
+  }
   const char* name = entry.name.c_str();
   unsigned char type = entry.type;
   struct stat status {};
@@ -151,7 +160,11 @@ void TreeWalk::TakeEntry(const Entry& entry, const Take& take) {
     type = TypeOf(status.st_mode);
     through_link = true;
   }
-  const bool file = type == DT_REG || type == DT_SOCK;
+  if (IsSpecial(type)) {
+    ++passed_over_.special;
+    return;
+  }
+  const bool file = type == DT_REG;
   const bool directory = type == DT_DIR && (!through_link || options_.follow_links);
   if (!file && !directory) return;
   if (!exclusions_.empty() && Excluded(entry.name, directory)) {

@@ -30,6 +30,13 @@ struct WalkOptions {
   std::vector<std::string> exclude_fs;    // globs: file system types not entered
   std::size_t open_listings = 32;         // directory listings open at once, at least 1
   std::size_t held_directories = 64;      // directories held open for files waiting to be scanned
+  // A file never handed on, named by its directory and its name there: the run's own output.
+  struct Skipped {
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string name;
+  };
+  std::vector<Skipped> skip = {};
 };
 
 // A directory's place in the tree. The paths of files waiting to be scanned share these, so a
@@ -69,10 +76,11 @@ struct WalkItem {
   std::string Path() const;
 };
 
-// Directories not entered, and why; the summary line tells them.
+// What the walk passed over, and why; the summary line tells it.
 struct PassedOver {
-  std::size_t kernel = 0;    // on the kernel's pseudo file systems
-  std::size_t excluded = 0;  // by --exclude or --exclude-fs
+  std::size_t kernel = 0;    // directories on the kernel's pseudo file systems
+  std::size_t excluded = 0;  // paths excluded by --exclude or --exclude-fs
+  std::size_t special = 0;   // FIFOs, sockets and devices found in a tree, never read
 };
 
 class TreeWalk {
