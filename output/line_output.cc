@@ -18,7 +18,7 @@ LineOutput::~LineOutput() {
       std::lock_guard lock(mutex_);
       finished_ = true;
     }
-    (void)!write(wake_fds_[1], "x", 1);
+    Wake();
     pthread_join(watcher_, nullptr);
     close(stop_fd_);
     close(wake_fds_[0]);
@@ -28,36 +28,55 @@ LineOutput::~LineOutput() {
   Flush();
 }
 
+void LineOutput::Wake() {
+  (void)!write(wake_fds_[1], "x", 1);
+}
+
 void LineOutput::Append(std::string_view text) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  const bool was_short = held_.size() < kWrittenFrom;
   held_ += text;
-  if (held_.size() >= kHeldAtMost) WriteHeld();
+  if (held_.size() < kWrittenFrom) return;
+  if (!watching_) {
+    lock.unlock();
+    WriteHeld();
+    return;
+  }
+  if (was_short) Wake();
+  room_.wait(lock, [&] { return held_.size() < kHeldAtMost || error_ != 0 || finished_; });
 }
 
 bool LineOutput::Flush() {
-  std::lock_guard lock(mutex_);
   const bool written = WriteHeld();
+  std::lock_guard lock(mutex_);
   if (!written) errno = error_;
   return written;
 }
 
 bool LineOutput::WriteHeld() {
-  if (held_.empty() || error_ != 0) {
-    held_.clear();
-    return error_ == 0;
+  std::lock_guard writing(write_mutex_);
+  std::string taken;
+  {
+    std::lock_guard lock(mutex_);
+    taken.swap(held_);
+    room_.notify_all();
+    if (error_ != 0) return false;
   }
+  if (taken.empty()) return true;
   if (around_) around_(true);
-  for (std::size_t at = 0; at < held_.size();) {
-    const ssize_t wrote = write(fd_, held_.data() + at, held_.size() - at);
+  int error = 0;
+  for (std::size_t at = 0; at < taken.size();) {
+    const ssize_t wrote = write(fd_, taken.data() + at, taken.size() - at);
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote < 0) {
-      error_ = errno;
+      error = errno;
       break;
     }
     at += static_cast<std::size_t>(wrote);
   }
   if (around_) around_(false);
-  held_.clear();
+  std::lock_guard lock(mutex_);
+  if (error != 0) error_ = error;
   return error_ == 0;
 }
 
@@ -78,13 +97,20 @@ void LineOutput::Watch() {
   for (;;) {
     pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {wake_fds_[0], POLLIN, 0}};
     const int ready = poll(fds, 2, kHeldMilliseconds);
-    std::unique_lock lock(mutex_);
+    if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
+      char drained[64];
+      (void)!read(wake_fds_[0], drained, sizeof drained);
+    }
     WriteHeld();
-    if (finished_) return;
+    {
+      std::lock_guard lock(mutex_);
+      if (finished_) return;
+    }
     if (ready <= 0 || (fds[0].revents & POLLIN) == 0) continue;
     signalfd_siginfo info{};
     if (read(stop_fd_, &info, sizeof info) != sizeof info) continue;
-    // Every whole line is out: the signal now does what it would have done.
+    // Every whole line taken is out: the signal now does what it would have done.
+    WriteHeld();
     const int signal = static_cast<int>(info.ssi_signo);
     sigset_t one;
     sigemptyset(&one);

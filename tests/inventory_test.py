@@ -12,10 +12,14 @@ import json
 import os
 import random
 import resource
+import shlex
 import shutil
+import signal
 import socket
+import stat
 import subprocess
 import tempfile
+import time
 import unittest
 
 import jsonschema
@@ -333,6 +337,94 @@ class WholeMachine(TreeCase):
         self.assertEqual(few.stdout, one.stdout)
         self.assertRegex(few.stderr.decode(),
                          r"^zeblix-inventory: scanning with 1 of the 4 jobs asked for: [^\n]+\n$")
+
+
+class NightlyJob(TreeCase):
+    """What a job on a busy host, stopped by a time limit, writing to where it was told, needs."""
+
+    def test_output_goes_through_what_is_not_a_regular_file(self):
+        self.place("tree/a")
+        tree = os.path.join(self.root, "tree")
+        target = os.path.join(self.root, "target.jsonl")
+        shutil.copy(ZEBLIX, target)
+        os.symlink(target, os.path.join(self.root, "link"))
+        os.link(target, os.path.join(self.root, "hard"))
+        fifo = os.path.join(self.root, "fifo")
+        os.mkfifo(fifo)
+        with subprocess.Popen(["cat", fifo], stdout=subprocess.PIPE) as reader:
+            self.assertEqual(run(["-o", fifo, tree]).returncode, 0)
+            self.assertEqual(len(lines_of(reader.stdout.read())), 1)
+        for name in ("link", "hard"):
+            with self.subTest(name):
+                self.assertEqual(run(["--empty", "-o", os.path.join(self.root, name), tree])
+                                 .returncode, 0)
+                with open(target, "rb") as file:
+                    self.assertEqual(len(lines_of(file.read())), 1)
+        self.assertTrue(os.path.islink(os.path.join(self.root, "link")))
+        self.assertEqual(os.stat(target).st_nlink, 2)
+        if os.geteuid() == 0:
+            node = os.path.join(self.root, "null")
+            os.mknod(node, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+            self.assertEqual(run(["-o", node, tree]).returncode, 0)
+            self.assertTrue(stat.S_ISCHR(os.stat(node).st_mode))
+        else:
+            print("not root: -o through a device node made with mknod is not tried")
+        inside = run(["--empty", "-o", os.path.join(tree, "out.jsonl"), tree])
+        with open(os.path.join(tree, "out.jsonl"), "rb") as file:
+            self.assertEqual([os.path.basename(decoded(o["path"])) for o in lines_of(file.read())],
+                             [b"a"])  # never its own unfinished output
+        self.assertEqual(inside.returncode, 0)
+
+    def test_a_run_stopped_by_a_signal_leaves_every_line_it_finished_whole(self):
+        names = [self.place(f"tree/{i:03}") for i in range(150)]
+        list_fifo = os.path.join(self.root, "list")
+        os.mkfifo(list_fifo)
+        for signal_number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            with self.subTest(signal=signal_number.name):
+                job = subprocess.Popen([INVENTORY, "-q", "--files-from", list_fifo],
+                                       stdout=subprocess.PIPE)
+                with open(list_fifo, "w", encoding="utf-8") as feed:  # an endless list, for now
+                    feed.write("".join(n + "\n" for n in names))
+                    feed.flush()
+                    time.sleep(1.5)
+                    job.send_signal(signal_number)
+                    out = job.stdout.read()
+                self.assertEqual(job.wait(), -signal_number)
+                self.assertTrue(out.endswith(b"\n"))
+                self.assertEqual(sorted(decoded(o["path"]).decode() for o in lines_of(out)), names)
+
+    def test_progress_never_shares_a_line_with_output_or_errors(self):
+        names = [self.place(f"tree/{i:02}") for i in range(30)] + ["/missing"]
+        feeder = os.path.join(self.root, "feed.sh")
+        with open(feeder, "w", encoding="utf-8") as out:
+            out.write("".join(f"echo {shlex.quote(n)}; sleep 0.05\n" for n in names))
+        typescript = subprocess.run(
+            ["script", "-qec", f"sh {feeder} | {INVENTORY} -j 2 --files-from -", "/dev/null"],
+            capture_output=True, check=False).stdout
+        self.assertIn(b"files/s", typescript)  # the live line was drawn
+        starts = [b'{"path"', b"zeblix-inventory: /missing"]
+        for line in typescript.split(b"\n"):
+            for start in (s for s in starts if s in line):
+                before = line[:line.find(start)]
+                self.assertTrue(before == b"" or before.endswith(b"\r\x1b[K"), line)
+
+    def test_nice_leaves_the_page_cache_as_it_found_it(self):
+        cold, warm = (os.path.join(self.root, name) for name in ("cold", "warm"))
+        for path in (cold, warm):
+            with open(path, "wb") as out:
+                out.write(os.urandom(16 << 20))
+            with open(path, "rb") as file:
+                os.fsync(file.fileno())
+                os.posix_fadvise(file.fileno(), 0, 0, os.POSIX_FADV_DONTNEED)
+        with open(warm, "rb") as file:
+            file.read()
+        cached = lambda path: int(subprocess.run(["fincore", "-nbo", "RES", path],
+                                                 capture_output=True, check=True).stdout)
+        self.assertEqual(cached(cold), 0)
+        self.assertEqual(cached(warm), 16 << 20)
+        self.assertEqual(run(["--nice", cold, warm]).returncode, 0)
+        self.assertEqual(cached(cold), 0)
+        self.assertEqual(cached(warm), 16 << 20)
 
 
 class CommandLine(unittest.TestCase):
