@@ -350,8 +350,9 @@ class PackedScan {
   PackedScan(std::string_view file_name, const ArchiveLimits& limits, const ArchiveEvents& events)
       : file_name_(file_name), limits_(limits), events_(&events), budget_(limits), outbox_(events) {}
 
-  // Scans the file: through its archives, or (`as_it_lies`) only its own bytes.
-  void Run(int fd, bool as_it_lies);
+  // Scans the file: through its archives, or (`as_it_lies`) only its own bytes; `waits` for the
+  // bytes of a pipe or device.
+  void Run(int fd, bool as_it_lies, bool waits);
   // The file is an image's layer: its archive's entries are told.
   void TakeAsLayer(bool layer) { in_layer_ = layer && events_->on_entry; }
 
@@ -441,8 +442,8 @@ PackedScan::Named::~Named() {
   if (scan_.events_->new_digest) scan_.digests_.pop_back();
 }
 
-void PackedScan::Run(int fd, bool as_it_lies) {
-  FileStream file(fd, budget_, where_);
+void PackedScan::Run(int fd, bool as_it_lies, bool waits) {
+  FileStream file(fd, budget_, where_, waits, limits_.cancel);
   if (events_->new_digest) {
     digests_.push_back(std::make_shared<std::string>());
     file.DigestInto(digests_.back(), events_->new_digest());
@@ -466,7 +467,7 @@ void PackedScan::ScanPackedFile(FileStream& file) {
     Finish(file);
   };
   if (!limits_.own_process) return scan();
-  const ReaderBounds bounds{limits_.max_memory, limits_.most_stalled_seconds};
+  const ReaderBounds bounds{limits_.max_memory, limits_.most_stalled_seconds, limits_.cancel};
   const ReaderOutcome outcome = RunReaderProcess(
       bounds, *events_, digests_,
       [&](const ArchiveEvents& events, std::atomic<std::uint64_t>& progress) {
@@ -790,27 +791,15 @@ bool PackedScan::ScanUnlessPacked(ContentStream& file) {
 }  // namespace
 
 void ScanPacked(int fd, std::string_view name, const ArchiveLimits& limits,
-                const ArchiveEvents& events, bool layer) {
+                const ArchiveEvents& events, FileOptions options) {
   PackedScan scan(name, limits, events);
-  scan.TakeAsLayer(layer);
-  scan.Run(fd, /*as_it_lies=*/false);
+  scan.TakeAsLayer(options.layer);
+  scan.Run(fd, /*as_it_lies=*/false, options.waits);
 }
 
-void ScanFileBytes(int fd, const ArchiveEvents& events) {
-  if (events.new_digest) {
-    const ArchiveLimits limits;
-    return PackedScan({}, limits, events).Run(fd, /*as_it_lies=*/true);
-  }
-  // The library reads the descriptor straight into its window.
-  const MemberPath none;
-  const Digests no_digests;
-  const std::error_code error = zeblix::ScanDescriptor(
-      fd, [&](const zeblix::Record& found) { events.on_record(none, no_digests, found); });
-  if (error) {
-    events.on_error(none, error.value(), {});
-  } else {
-    events.on_scanned(none, no_digests);
-  }
+void ScanFileBytes(int fd, const ArchiveLimits& limits, const ArchiveEvents& events,
+                   FileOptions options) {
+  PackedScan({}, limits, events).Run(fd, /*as_it_lies=*/true, options.waits);
 }
 
 std::string DecompressedName(const std::string& name) {

@@ -10,6 +10,7 @@
 // file with an error that names it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -39,6 +40,16 @@ struct ArchiveLimits {
   // has read nothing for this long.
   bool own_process = true;
   int most_stalled_seconds = 60;
+  // Set from any thread, ends every scan under way, within a tenth of a second, with ECANCELED.
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+// How a file is read. `layer`: it is an image's layer, whose archive's entries are told
+// (on_entry). `waits`: it is a pipe or device the user named, which is waited on for its bytes
+// (a FIFO for its writer) as long as it takes, or until cancelled.
+struct FileOptions {
+  bool layer = false;
+  bool waits = false;
 };
 
 // The names of the members a record lies in, from the outermost archive inward; empty for the
@@ -92,12 +103,12 @@ struct ArchiveEvents {
 // also named in an error when its signature was sure); an archive that breaks later keeps the
 // members before, then tells where it broke. `name` is the file's name, for the member a
 // compressed file stands for. Every error, the file's own included, is told through on_error.
-// `layer`: the file is an image's layer, whose archive's entries are told (on_entry).
 void ScanPacked(int fd, std::string_view name, const ArchiveLimits& limits,
-                const ArchiveEvents& events, bool layer = false);
+                const ArchiveEvents& events, FileOptions options = {});
 
 // Scans the open file from where it stands, as it lies, with the same events.
-void ScanFileBytes(int fd, const ArchiveEvents& events);
+void ScanFileBytes(int fd, const ArchiveLimits& limits, const ArchiveEvents& events,
+                   FileOptions options = {});
 
 // The member name a compressed file stands for: `name` without its compression suffix.
 std::string DecompressedName(const std::string& name);

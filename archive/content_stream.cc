@@ -2,6 +2,7 @@
 // a rewind, and bytes of a file read again from its start, are neither counted nor digested twice.
 #include "archive/content_stream.h"
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -279,8 +280,22 @@ void ContentStream::Moved(std::int64_t position) {
   position_ = position;
 }
 
-FileStream::FileStream(int fd, Budget& budget, const MemberPath& where)
-    : ContentStream(budget, where, /*expands=*/false), fd_(fd) {}
+FileStream::FileStream(int fd, Budget& budget, const MemberPath& where, bool waits,
+                       const std::atomic<bool>* cancel)
+    : ContentStream(budget, where, /*expands=*/false), fd_(fd), waits_(waits), cancel_(cancel) {}
+
+bool FileStream::WaitForBytes() {
+  constexpr int kLookEveryMs = 100;
+  for (;;) {
+    if (cancel_ != nullptr && cancel_->load(std::memory_order_relaxed)) {
+      Fail(ECANCELED, std::strerror(ECANCELED), /*fatal=*/true);
+      return false;
+    }
+    if (!waits_) return true;
+    pollfd ready{fd_, POLLIN, 0};
+    if (poll(&ready, 1, kLookEveryMs) != 0) return true;  // bytes, their end, or an error to read
+  }
+}
 
 bool FileStream::seekable() const {
   // Asked only of files that may be archives, so that a plain file costs no more system calls.
@@ -296,10 +311,14 @@ bool FileStream::seekable() const {
 }
 
 std::ptrdiff_t FileStream::PullInto(std::span<std::uint8_t> room) {
+  if (!WaitForBytes()) return -1;
   ssize_t got;
-  do {
+  for (;;) {
     got = read(fd_, room.data(), room.size());
-  } while (got < 0 && errno == EINTR);
+    if (got >= 0 || (errno != EINTR && (errno != EAGAIN || !waits_))) break;
+    // A descriptor opened not to block at its open has nothing yet: wait for it again.
+    if (errno == EAGAIN && !WaitForBytes()) return -1;
+  }
   if (got < 0) {
     Fail(errno, std::strerror(errno), /*fatal=*/true);
     return -1;

@@ -171,7 +171,9 @@ class ContentStream {
 // content comes with its first read, and the look at its first bytes costs no read of its own.
 class FileStream final : public ContentStream {
  public:
-  FileStream(int fd, Budget& budget, const MemberPath& where);
+  // `waits`: a pipe or device whose bytes are waited for (see FileOptions); `cancel` ends reading.
+  FileStream(int fd, Budget& budget, const MemberPath& where, bool waits = false,
+             const std::atomic<bool>* cancel = nullptr);
 
   bool seekable() const override;
   std::int64_t Seek(std::int64_t offset, int whence) override;
@@ -183,7 +185,12 @@ class FileStream final : public ContentStream {
   bool Restart() override;
   bool DigestAgain(ContentDigest& digest) override;
 
+  // Waits until the descriptor has bytes (or their end); false, failed, once cancelled.
+  bool WaitForBytes();
+
   int fd_;
+  bool waits_;
+  const std::atomic<bool>* cancel_;
   std::int64_t read_ = 0;  // bytes read since the start, where the descriptor stands
   mutable bool probed_ = false;
   mutable bool seekable_ = false;

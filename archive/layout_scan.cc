@@ -150,7 +150,7 @@ void ScanLayout(int directory_fd, const ArchiveLimits& limits, const ArchiveEven
     }
     const std::string_view base = std::string_view(file.path).substr(file.path.rfind('/') + 1);
     ScanPacked(member, base, limits, Within(events, file.path, layout_digest),
-               /*layer=*/IsImageBlobName(file.path));
+               {.layer = IsImageBlobName(file.path)});
     close(member);
   }
   if (!events.on_holder) return;

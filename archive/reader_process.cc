@@ -119,7 +119,9 @@ ReaderOutcome Watch(pid_t pid, int fd, EventReader& reader, std::atomic<std::uin
       last_change = NowMs();
     }
     if (stopped) continue;
-    if (MemoryOf(pid, 1) > resident_before + bounds.max_memory) {
+    if (bounds.cancel != nullptr && bounds.cancel->load(std::memory_order_relaxed)) {
+      stop(ReaderOutcome::End::kCancelled, ECANCELED, std::strerror(ECANCELED));
+    } else if (MemoryOf(pid, 1) > resident_before + bounds.max_memory) {
       stop(ReaderOutcome::End::kTooMuchMemory, ENOMEM,
            "the archive's reader was stopped: it took more than --archive-max-memory (" +
                MiB(bounds.max_memory) + ")");

@@ -17,6 +17,8 @@ struct ReaderBounds {
   std::uint64_t max_memory = std::uint64_t{1} << 30;
   // How long the reader may go without reading or decompressing a byte more.
   int most_stalled_seconds = 60;
+  // Set from any thread, stops the reader.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 struct ReaderOutcome {
@@ -26,6 +28,7 @@ struct ReaderOutcome {
     kTooMuchMemory,  // stopped past max_memory
     kStalled,        // stopped past most_stalled_seconds
     kBroken,         // it ended otherwise: a signal, or without telling the end
+    kCancelled,      // stopped by the cancel flag
   } end = End::kFinished;
   int error = 0;        // an errno for the error line
   std::string message;  // naming the bound, or what ended it

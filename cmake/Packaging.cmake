@@ -66,9 +66,21 @@ install(FILES ${PROJECT_BINARY_DIR}/zeblixConfig.cmake ${PROJECT_BINARY_DIR}/zeb
         DESTINATION ${config_dir} COMPONENT development)
 install(FILES ${PROJECT_BINARY_DIR}/zeblix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT development)
+# The inventory's engine for programs (the Python module's inventory()), a library of its own: it
+# needs libarchive and the decompressors, which libzeblix does not.
+if(TARGET zeblix_inventory_shared)
+  install(TARGETS zeblix_inventory_shared
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT inventory_library
+                  NAMELINK_COMPONENT development)
+  install(FILES ${PROJECT_BINARY_DIR}/zeblix-inventory.pc
+          DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+endif()
 
 # Each package carries its copyright and changelog.
 set(packages tools:zeblix library:libzeblix${PROJECT_VERSION_MAJOR} development:libzeblix-dev)
+if(TARGET zeblix_inventory_shared)
+  list(APPEND packages inventory_library:libzeblix-inventory${PROJECT_VERSION_MAJOR})
+endif()
 if(TARGET zeblix_python)
   list(APPEND packages python:python3-zeblix)
 endif()
@@ -92,6 +104,9 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXE
     GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL tools library development)
+if(TARGET zeblix_inventory_shared)
+  list(APPEND CPACK_COMPONENTS_ALL inventory_library)
+endif()
 if(TARGET zeblix_python)
   list(APPEND CPACK_COMPONENTS_ALL python)
 endif()
@@ -117,10 +132,19 @@ The zeblix scanning engine as a shared library: programs get every version
 record of a product file, with the same rules as the zeblix utility, through a
 C or a C++ interface.")
 
+set(CPACK_DEBIAN_INVENTORY_LIBRARY_PACKAGE_NAME libzeblix-inventory${PROJECT_VERSION_MAJOR})
+set(CPACK_DEBIAN_INVENTORY_LIBRARY_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_INVENTORY_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
+set(CPACK_DEBIAN_INVENTORY_LIBRARY_DESCRIPTION "lists the version records of trees, packages and images
+zeblix-inventory's engine as a shared library for programs: the version records
+of whole trees, and of the packages, archives and images in them, with their
+identities and digests, as the command gives them, line by line, through a C
+interface.")
+
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libzeblix-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
-    "libzeblix${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
+    "libzeblix${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION}), libzeblix-inventory${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "reads the version records compiled into product files - development
 Headers, static library, CMake package and pkg-config file for programs that
 read version records with libzeblix; and, for products, the header that lays
@@ -131,7 +155,8 @@ set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
 # The module links libzeblix, built beside it: dpkg-shlibdeps finds it here and the package
 # depends on the library package of the same version.
 get_target_property(library_dir zeblix_scan_shared BINARY_DIR)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${library_dir})
+get_target_property(inventory_dir zeblix_inventory_shared BINARY_DIR)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${library_dir} ${inventory_dir})
 set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
     "libzeblix${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION}), python3 (>= 3.11)")
 set(CPACK_DEBIAN_PYTHON_DESCRIPTION "reads the version records compiled into product files - Python

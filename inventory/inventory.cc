@@ -67,19 +67,26 @@ bool ShowsProgress(Progress progress) {
 // Walks every path of the list read from `fd`, separated by `separator`; empty ones are
 // skipped. Before it waits for more of the list, what was found so far is handed to the scan, so
 // that an endless list (a FIFO, a pipe from a slow producer) gives each file's lines as it comes.
-void WalkList(int fd, char separator, TreeWalk& walk, OrderedScan& scan) {
+void WalkList(int fd, char separator, TreeWalk& walk, OrderedScan& scan,
+              const std::atomic<bool>* cancel) {
   constexpr std::size_t kChunk = 64 * 1024;
+  constexpr int kLookEveryMs = 100;
   std::string held;
   std::vector<char> chunk(kChunk);
   const auto take = [&](WalkItem&& item) { scan.Add(std::move(item)); };
+  const auto cancelled = [&] { return cancel != nullptr && cancel->load(); };
   for (;;) {
-    for (std::size_t end; (end = held.find(separator)) != std::string::npos; held.erase(0, end + 1)) {
+    for (std::size_t end; (end = held.find(separator)) != std::string::npos && !cancelled();
+         held.erase(0, end + 1)) {
       if (end > 0) walk.Walk(held.substr(0, end), take);
     }
     pollfd ready{fd, POLLIN, 0};
     if (poll(&ready, 1, 0) == 0) scan.Offer();
+    while (!cancelled() && poll(&ready, 1, kLookEveryMs) == 0) {
+    }
+    if (cancelled()) return;
     const ssize_t got = read(fd, chunk.data(), chunk.size());
-    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (got <= 0) break;
     held.append(chunk.data(), static_cast<std::size_t>(got));
   }
@@ -163,11 +170,30 @@ void BeNice() {
   setpriority(PRIO_PROCESS, 0, 19);
 }
 
-ScanSettings SettingsOf(const Options& options, bool progress_shown, ReadAhead& read_ahead) {
+// Walks every path named, then those of the list, or else the current directory.
+void WalkAll(const Options& options, int list, TreeWalk& walk, OrderedScan& scan) {
+  const auto add = [&](WalkItem&& item) { scan.Add(std::move(item)); };
+  for (const std::string& path : options.paths) {
+    if (path == "-") {
+      add({.name = path, .named = true, .standard_input = true});
+    } else {
+      walk.Walk(path, add);
+    }
+  }
+  if (list >= 0) {
+    WalkList(list, options.null_separated ? '\0' : '\n', walk, scan, options.archive_limits.cancel);
+  } else if (options.paths.empty()) {
+    walk.Walk(".", add);
+  }
+}
+
+}  // namespace
+
+ScanSettings SettingsOf(const Options& options, bool progress_shown, ReadAhead* read_ahead) {
   return {.format = options.format,
           .host = options.host.empty() ? HostName() : options.host,
           .count_bytes = progress_shown,
-          .read_ahead = &read_ahead,
+          .read_ahead = read_ahead,
           .archives = options.archives,
           .archive_limits = options.archive_limits,
           .hash = options.hash,
@@ -180,24 +206,28 @@ ScanSettings SettingsOf(const Options& options, bool progress_shown, ReadAhead& 
           .nice = options.nice};
 }
 
-// Walks every path named, then those of the list, or else the current directory.
-void WalkAll(const Options& options, int list, TreeWalk& walk, OrderedScan& scan) {
-  const auto add = [&](WalkItem&& item) { scan.Add(std::move(item)); };
-  for (const std::string& path : options.paths) {
-    if (path == "-") {
-      add({.name = path, .named = true, .standard_input = true});
-    } else {
-      walk.Walk(path, add);
-    }
-  }
-  if (list >= 0) {
-    WalkList(list, options.null_separated ? '\0' : '\n', walk, scan);
-  } else if (options.paths.empty()) {
-    walk.Walk(".", add);
-  }
+PassedOver WalkAndScan(const Options& options, const ScanSettings& settings, int list,
+                       const OrderedScan::Sink& sink,
+                       std::vector<WalkOptions::Skipped> skip) {
+  const unsigned jobs = options.jobs != 0 ? options.jobs
+                        : options.nice    ? 1
+                                          : std::max(1u, std::thread::hardware_concurrency());
+  WalkOptions walk_options{.follow_links = options.follow_links,
+                           .max_depth = options.max_depth,
+                           .one_file_system = options.one_file_system,
+                           .exclude = options.exclude,
+                           .exclude_fs = options.exclude_fs,
+                           .skip = std::move(skip),
+                           .cancel = options.archive_limits.cancel};
+  ShareOpenFiles(RaiseOpenFileLimit(), jobs, walk_options);
+  ReadAhead idle;
+  TreeWalk walk(walk_options, settings.read_ahead != nullptr ? *settings.read_ahead : idle);
+  OrderedScan scan(jobs, settings, sink);
+  walk.OnDirectoriesHeld([&] { scan.Drain(); });
+  WalkAll(options, list, walk, scan);
+  scan.Finish();
+  return walk.passed_over();
 }
-
-}  // namespace
 
 int RunInventory(const Options& options, std::string_view tool_version) {
   const int list = !options.files_from      ? -1
@@ -223,29 +253,13 @@ int RunInventory(const Options& options, std::string_view tool_version) {
                                                : nullptr);
   lines.StopOnSignals();
   ReadAhead read_ahead;
-  const ScanSettings settings = SettingsOf(options, progress_shown, read_ahead);
-  const unsigned jobs = options.jobs != 0 ? options.jobs
-                        : options.nice    ? 1
-                                          : std::max(1u, std::thread::hardware_concurrency());
-  WalkOptions walk_options{.follow_links = options.follow_links,
-                           .max_depth = options.max_depth,
-                           .one_file_system = options.one_file_system,
-                           .exclude = options.exclude,
-                           .exclude_fs = options.exclude_fs};
-  if (options.output) walk_options.skip = OwnOutput(*options.output, file);
-  ShareOpenFiles(RaiseOpenFileLimit(), jobs, walk_options);
-  TreeWalk walk(walk_options, read_ahead);
   ItemWriter writer(options.format, lines, progress);
-  {
-    OrderedScan scan(jobs, settings, [&](const WalkItem& item, ScannedItem&& scanned) {
-      writer.Take(item, std::move(scanned));
-    });
-    walk.OnDirectoriesHeld([&] { scan.Drain(); });
-    if (options.format == OutputFormat::kCsv) lines.Append(CsvHeader());
-    if (options.format == OutputFormat::kCycloneDx) lines.Append(BomHead());
-    WalkAll(options, list, walk, scan);
-    scan.Finish();
-  }
+  if (options.format == OutputFormat::kCsv) lines.Append(CsvHeader());
+  if (options.format == OutputFormat::kCycloneDx) lines.Append(BomHead());
+  const PassedOver passed = WalkAndScan(
+      options, SettingsOf(options, progress_shown, &read_ahead), list,
+      [&](const WalkItem& item, ScannedItem&& scanned) { writer.Take(item, std::move(scanned)); },
+      options.output ? OwnOutput(*options.output, file) : std::vector<WalkOptions::Skipped>());
   if (list > STDIN_FILENO) close(list);
   if (options.format == OutputFormat::kCycloneDx) {
     lines.Append(BomTail(tool_version, writer.subject()));
@@ -254,7 +268,6 @@ int RunInventory(const Options& options, std::string_view tool_version) {
   // of their own, and the exit status says so.
   const bool written = lines.Flush() && (!options.output || file.Commit());
   const int error = errno;
-  const PassedOver& passed = walk.passed_over();
   progress.Finish(writer.totals(), {passed.kernel, passed.excluded, passed.special});
   if (!written) {
     // Lines that could not be written are lost to the reader: say so, and fail.

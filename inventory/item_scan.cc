@@ -25,14 +25,15 @@
 
 namespace {
 
-// A file found in a tree is opened without blocking, in case a FIFO has taken its place since
-// the listing; a path the user named is read whatever it is, as a pipe is, to its end; "-" is
+// Every file is opened without blocking: a file found in a tree, in case a FIFO has taken its
+// place since the listing; a path the user named, so that waiting for a FIFO's writer can be
+// cancelled (the scan then waits for its bytes, and reads it, as a pipe is, to its end). "-" is
 // standard input.
 int OpenItem(const WalkItem& item, const std::string& path) {
-  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   if (item.standard_input) return fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
   if (item.named || item.directory == nullptr) return open(path.c_str(), kFlags);
-  return openat(item.directory->fd(), item.name.c_str(), kFlags | O_NONBLOCK);
+  return openat(item.directory->fd(), item.name.c_str(), kFlags);
 }
 
 std::string_view BaseName(std::string_view path) {
@@ -404,12 +405,15 @@ ScannedItem ItemScan::Run(bool probe_wait) {
         entries_.Add(archive, name, kind);
       }};
   if (settings_.hash) events.new_digest = [] { return std::make_unique<Sha256>(); };
+  // A pipe or device the user named is waited on for its bytes; one found in a tree never is.
+  const FileOptions reading{.waits = (item_.named || item_.standard_input) && fd >= 0 &&
+                                     !S_ISREG(status.st_mode)};
   if (item_.layout != nullptr) {
     ScanLayout(item_.layout->fd(), settings_.archive_limits, events);
   } else if (settings_.archives) {
-    ScanPacked(fd, BaseName(path_), settings_.archive_limits, events);
+    ScanPacked(fd, BaseName(path_), settings_.archive_limits, events, reading);
   } else {
-    ScanFileBytes(fd, events);
+    ScanFileBytes(fd, settings_.archive_limits, events, reading);
   }
   if (settings_.count_bytes && fd >= 0) {
     const off_t position = lseek(fd, 0, SEEK_CUR);

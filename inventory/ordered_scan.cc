@@ -45,9 +45,15 @@ bool OrderedScan::ProbeDue(std::uint64_t sequence) const {
          !settings_.read_ahead->active();
 }
 
+ScannedItem OrderedScan::Scan(const WalkItem& item, std::uint64_t sequence) const {
+  const std::atomic<bool>* cancel = settings_.archive_limits.cancel;
+  if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) return {};
+  return ScanItem(item, settings_, sequence, ProbeDue(sequence));
+}
+
 void OrderedScan::ScanAndWriteFirst() {
   const std::uint64_t sequence = taken_++;
-  ScannedItem scanned = ScanItem(ahead_.front(), settings_, sequence, ProbeDue(sequence));
+  ScannedItem scanned = Scan(ahead_.front(), sequence);
   Write(ahead_.front(), std::move(scanned));
   ahead_.pop_front();
 }
@@ -142,7 +148,7 @@ bool OrderedScan::ScanBatch(std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   for (std::uint64_t sequence = first; sequence < first + count; ++sequence) {
     Slot& slot = slots_[sequence % slots_.size()];
-    slot.scanned = ScanItem(slot.item, settings_, sequence, ProbeDue(sequence));
+    slot.scanned = Scan(slot.item, sequence);
   }
   lock.lock();
   for (std::uint64_t sequence = first; sequence < first + count; ++sequence) {

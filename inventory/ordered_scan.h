@@ -64,6 +64,8 @@ class OrderedScan {
   // most `left_in_flight` items are unwritten.
   void Publish(bool wait_for_room, std::uint64_t left_in_flight);
   bool ProbeDue(std::uint64_t sequence) const;
+  // The item scanned, or nothing of it once the run is cancelled.
+  ScannedItem Scan(const WalkItem& item, std::uint64_t sequence) const;
   void ScanAndWriteFirst();
   void Write(const WalkItem& item, ScannedItem&& scanned);
   void WriteDoneInOrder();

@@ -107,6 +107,10 @@ void TreeWalk::Walk(const std::string& root, const Take& take) {
   EnterDirectory(fd, std::make_shared<const PathNode>(PathNode{nullptr, root}), 1, take);
   Entry entry;
   while (!levels_.empty()) {
+    if (options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed)) {
+      while (!levels_.empty()) PopLevel([](WalkItem&&) {});
+      return;
+    }
     if (NextEntry(levels_.back(), entry)) {
       TakeEntry(entry, take);
     } else {

@@ -37,6 +37,8 @@ struct WalkOptions {
     std::string name;
   };
   std::vector<Skipped> skip = {};
+  // Set from any thread, ends the walk at the next entry.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 // A directory's place in the tree. The paths of files waiting to be scanned share these, so a

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # debian_package_check.sh BUILD_DIR: builds the Debian packages of an optimised build, has lintian
-# check each (any error fails), installs all three with dpkg -i, runs both installed tools and
-# renders both manual pages, builds the C example against the installed -dev package with pkg-config and runs it, and
-# imports the Python module with Debian's Python, and removes the packages again. Needs root, as
-# dpkg does.
+# check each (any error fails), installs them all with dpkg -i, runs the installed tools and
+# renders their manual pages, builds the C example against the installed -dev package with
+# pkg-config and runs it, imports the Python package with Debian's Python, runs its inventory(),
+# has mypy --strict check the Python examples against it, and removes the packages again. Needs
+# root, as dpkg does.
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
 build=$(cd "$1" && pwd) source=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
-packages=(zeblix libzeblix-dev libzeblix6 python3-zeblix)
+packages=(zeblix libzeblix-dev libzeblix6 libzeblix-inventory6 python3-zeblix)
 cleanup() { dpkg -r "${packages[@]}" >/dev/null 2>&1 || true; rm -rf "$work"; }
 trap cleanup EXIT
 
@@ -38,4 +39,6 @@ cc -std=c89 -O2 -flto -Wl,--gc-sections "$work/version.c" "$work/main.c" \
 zeblix "$work/widget" | grep -q 'Product Name       - widget'
 [ "$(realpath "$(pkg-config --variable=generator zeblix)")" = /usr/bin/zeblix-block ]
 [ "$(cd "$work" && /usr/bin/python3 -c 'import zeblix; print(zeblix.scan_file("zeblix")[0].product_name)')" = zeblix ]
+[ "$(cd "$work" && /usr/bin/python3 -c 'import zeblix; print(next(zeblix.inventory("zeblix"))["product_name"])')" = zeblix ]
+(cd "$work" && /usr/bin/python3 -m mypy --strict --no-incremental "$source/examples/python" >/dev/null)
 echo "Debian packages: lintian without errors, installed, used and removed: $(cd "$build" && ls ./*.deb | xargs)"
