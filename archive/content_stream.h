@@ -14,7 +14,7 @@
 #include <span>
 #include <string>
 
-#include "archive/archive_scan.h"
+#include "archive/archive_events.h"
 
 // What one file may still cost; shared by every level of its archives.
 class Budget {

@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 
-#include "archive/archive_scan.h"
+#include "archive/archive_events.h"
 
 class EventWriter {
  public:

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/archive_scan.h"
+#include "archive/archive_events.h"
 
 // The entries of the archives that may be layers, as a scan lists them.
 class LayerEntries {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "archive/archive_scan.h"
 #include "archive/identity.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "archive/archive_scan.h"
+#include "archive/archive_events.h"
 
 // Whether the open directory is an OCI image layout: it holds the files oci-layout and
 // index.json.

@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "archive/archive_scan.h"
+#include "archive/archive_events.h"
 
 struct ReaderBounds {
   // Memory the reader may take beyond what this process held when it began.

@@ -89,7 +89,7 @@ void ScanDirectoryEntries(WalkNames& names, ReadAhead& read_ahead) {
     }
     // The entry is looked up in the open directory: one name, not the whole path again.
     unsigned mode = 0;
-    FileFacts facts{.read_ahead = &read_ahead, .dir_fd = dirfd(directory), .name_in_dir = entry};
+    FileFacts facts{.waits = &read_ahead, .dir_fd = dirfd(directory), .name_in_dir = entry};
     if (!StatFile(facts.dir_fd, entry, mode, facts) || (mode & kRegularFileBit) == 0) continue;
     svr_log(kMainTrace, kMainName, " (%s) is regular file\n", names.full_name.c_str());
     svr_log(kMainTrace, kMainName, "processing file %s\n", names.full_name.c_str());
@@ -111,7 +111,7 @@ void WalkOneArgument(const char* argument, int argument_index, bool from_command
   svr_log(kMainTrace, kMainName, "path so far: %s\n", names.path.c_str());
 
   unsigned mode = 0;
-  FileFacts facts{.read_ahead = &read_ahead};
+  FileFacts facts{.waits = &read_ahead};
   if (!StatFile(AT_FDCWD, names.path.c_str(), mode, facts)) {
     NarrowUnknownPath(names);
   } else if ((mode & kDirectoryBit) != 0) {

@@ -2,7 +2,7 @@
 // stands for the regular files directly inside it.
 #pragma once
 
-#include "scan/read_ahead.h"
+#include "walk/read_ahead.h"
 
 // Hands every file named by the arguments to the per-file report, in command-line order. With no
 // argument the current directory is walked. Always returns 0.

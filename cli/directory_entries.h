@@ -8,7 +8,7 @@
 #include <deque>
 #include <string>
 
-#include "scan/read_ahead.h"
+#include "walk/read_ahead.h"
 
 class DirectoryEntries {
  public:

@@ -20,7 +20,7 @@
 #include "archive/layout_scan.h"
 #include "inventory/cyclonedx.h"
 #include "inventory/ordered_scan.h"
-#include "inventory/tree_walk.h"
+#include "walk/tree_walk.h"
 #include "output/line_output.h"
 #include "output/output_file.h"
 #include "text/text_forms.h"
@@ -218,7 +218,8 @@ PassedOver WalkAndScan(const Options& options, const ScanSettings& settings, int
                            .exclude = options.exclude,
                            .exclude_fs = options.exclude_fs,
                            .skip = std::move(skip),
-                           .cancel = options.archive_limits.cancel};
+                           .cancel = options.archive_limits.cancel,
+                           .whole_directory = IsOciLayout};
   ShareOpenFiles(RaiseOpenFileLimit(), jobs, walk_options);
   ReadAhead idle;
   TreeWalk walk(walk_options, settings.read_ahead != nullptr ? *settings.read_ahead : idle);

@@ -6,8 +6,8 @@
 
 #include "inventory/options.h"
 #include "inventory/ordered_scan.h"
-#include "inventory/tree_walk.h"
-#include "scan/read_ahead.h"
+#include "walk/tree_walk.h"
+#include "walk/read_ahead.h"
 
 // Returns the exit status: 0 when every file was read, 1 when some could not be (or the lines
 // could not all be written, or the output could not be made), 2 when the list of --files-from

@@ -8,8 +8,8 @@
 #include "archive/archive_scan.h"
 #include "inventory/progress_line.h"
 #include "inventory/record_lines.h"
-#include "inventory/tree_walk.h"
-#include "scan/read_ahead.h"
+#include "walk/tree_walk.h"
+#include "walk/read_ahead.h"
 
 struct ScanSettings {
   OutputFormat format = OutputFormat::kJsonLines;

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "inventory/item_scan.h"
-#include "inventory/tree_walk.h"
-#include "scan/read_ahead.h"
+#include "walk/tree_walk.h"
+#include "walk/read_ahead.h"
 
 class OrderedScan {
  public:

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "scan/record_search.h"
-#include "scan/version_info.h"
+#include "scan/record_formats.h"
 #include "xlat/code_text.h"
 #include "zeblix/byte_order.h"
 #include "zeblix/scan.h"

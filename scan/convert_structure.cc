@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "scan/version_info.h"
+#include "scan/record_formats.h"
 #include "zeblix/byte_order.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "scan/version_info.h"
+#include "scan/record_formats.h"
 
 class MagicWatch {
  public:

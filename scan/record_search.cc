@@ -83,8 +83,8 @@ void ResumeAfterEyeCatch(FileWindow& window, std::size_t start, const Trace& tra
   trace(kByteTrace, kName, "loop\n");
 }
 
-// Judges the block read at the candidate: true, with SavedVersionID set, when it parses and its
-// InternalId tells a byte order.
+// Judges the block read at the candidate: true, with the scan's byte order set, when it parses
+// and its InternalId tells a byte order.
 bool AcceptCandidate(FileWindow& window, std::uint8_t* buffer, ScanContext& context) {
   const Trace& trace = context.trace;
   trace(kTrace, kName, "We found the EyeCatcher\n");

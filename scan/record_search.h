@@ -8,7 +8,7 @@
 
 #include "log/trace.h"
 #include "scan/scan_session.h"
-#include "scan/version_info.h"
+#include "scan/record_formats.h"
 
 // What one scan carries from call to call besides its bytes.
 struct ScanContext {

@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "scan/read_ahead.h"
-
 ScanSession::ScanSession(std::size_t read_size, const FileFacts& facts)
     : window_(read_size), facts_(facts) {}
 
@@ -22,7 +20,7 @@ bool ScanSession::Open(const char* path, std::int64_t offset) {
                                       : open(path, kFlags);
   if (fd_ < 0) return false;
   if (facts_.regular) {
-    OpenRegular(offset, facts_.read_ahead != nullptr && !facts_.read_ahead->active());
+    OpenRegular(offset, facts_.waits != nullptr && !facts_.waits->seen());
     return true;
   }
   struct stat status {};
@@ -71,7 +69,7 @@ void ScanSession::Hold(ByteReader reader) {
 }
 
 void ScanSession::End(bool more_to_come) {
-  if (window_.waited() && facts_.read_ahead != nullptr) facts_.read_ahead->NoteWait();
+  if (window_.waited() && facts_.waits != nullptr) facts_.waits->Note();
   if (!(held_ && more_to_come)) Close();
 }
 

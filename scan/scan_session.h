@@ -10,17 +10,16 @@
 #include <cstdint>
 #include <span>
 
+#include "scan/disk_waits.h"
 #include "scan/file_window.h"
 #include "scan/magic_watch.h"
-
-class ReadAhead;
 
 // What the walk learnt of a file before handing it on. Without it, the scanner learns the same
 // from a status call after the open, and the end of the file from a read that returns nothing.
 struct FileFacts {
   bool regular = false;
   std::int64_t size = 0;            // 0 is not trusted: proc files show 0 and hold bytes
-  ReadAhead* read_ahead = nullptr;  // told when a read of the file had to wait for the disk
+  DiskWaits* waits = nullptr;  // told when a read of the file had to wait for the disk
   // The file's name in the open directory it was listed in, so that opening it looks up one name
   // instead of the whole path; nullptr opens the path.
   int dir_fd = -1;

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "log/trace.h"
-#include "scan/version_info.h"
+#include "scan/record_formats.h"
 
 namespace scanner_trace {
 

@@ -52,7 +52,7 @@ endforeach()
 string(REGEX REPLACE "python[0-9.]+/(site|dist)-packages" "PY" names "${names}")
 list(SORT names)
 set(expected "bin/zeblix zeblix" "bin/zeblix-block zeblix-block"
-    "bin/zeblix-inventory zeblix-inventory" "lib/PY/zeblix.abi3.so python3-zeblix"
+    "bin/zeblix-inventory zeblix-inventory" "lib/PY/zeblix/_zeblix.abi3.so python3-zeblix"
     "lib/libzeblix.a libzeblix" "lib/libzeblix.so libzeblix" "lib/libzeblix.so.6 libzeblix"
     "lib/libzeblix.so.6.3.0 libzeblix" "lib/libzeblix-inventory.so libzeblix-inventory"
     "lib/libzeblix-inventory.so.6 libzeblix-inventory"

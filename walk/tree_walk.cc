@@ -2,12 +2,12 @@
 // handed on by its name in the open directory, where the scan opens it. Symbolic links and entries
 // of unknown type are looked at; FIFOs, sockets and devices inside a tree are passed over, and
 // counted, so the walk never waits on one.
-// A directory that is an OCI image layout is not walked but handed on whole, as one item.
+// A directory the caller takes whole (an image's layout) is not walked but handed on as one item.
 //
 // A directory whose listing was closed to stay within the limit is found again, when the walk
 // comes back up to it, as ".." of the child it is leaving (checked by device and inode), or else
 // name by name from the directory the user named.
-#include "inventory/tree_walk.h"
+#include "walk/tree_walk.h"
 
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -18,7 +18,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "archive/layout_scan.h"
 
 namespace {
 
@@ -211,7 +210,7 @@ void TreeWalk::EnterDirectory(int fd, std::shared_ptr<const PathNode> node, int 
     }
   }
   if (on_path_.count({status.st_dev, status.st_ino}) != 0) return fail(ELOOP);
-  if (IsOciLayout(fd)) {
+  if (options_.whole_directory && options_.whole_directory(fd)) {
     take({.folder = node->parent, .name = node->name,
           .layout = std::make_shared<const OpenDirectory>(fd, held_live_)});
     return;

@@ -14,7 +14,9 @@
 #include <cstdint>
 #include <memory>
 
-class ReadAhead {
+#include "scan/disk_waits.h"
+
+class ReadAhead : public DiskWaits {
  public:
   // How many files the walk keeps asked for ahead of its position.
   static constexpr std::size_t kFiles = 64;
@@ -29,6 +31,8 @@ class ReadAhead {
   // True once a read has waited for the disk. Any thread may tell; one that walks asks.
   bool active() const { return active_.load(std::memory_order_relaxed); }
   void NoteWait() { active_.store(true, std::memory_order_relaxed); }
+  bool seen() const override { return active(); }
+  void Note() override { NoteWait(); }
 
   // True when the first byte of the open file is not in the page cache: a read would wait.
   static bool ReadWouldWait(int fd);

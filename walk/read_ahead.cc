@@ -3,7 +3,7 @@
 // opened without looking first; any other that may lead to one (a symbolic link, or an entry of
 // unknown type) is looked at first, so that no device is ever opened, and a FIFO that replaced a
 // file since the listing is opened without blocking.
-#include "scan/read_ahead.h"
+#include "walk/read_ahead.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/submission_ring.h"
+#include "walk/submission_ring.h"
 
 namespace {
 

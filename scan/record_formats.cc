@@ -1,5 +1,5 @@
 // The dollar-sign cut applied to the text fields of an accepted record.
-#include "scan/version_info.h"
+#include "scan/record_formats.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // The statfs magic numbers are the kernel's (linux/magic.h); they are listed here by value so
 // that the table names the type each stands for, and so that no kernel header is needed.
-#include "inventory/file_system_kinds.h"
+#include "walk/file_system_kinds.h"
 
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>

@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "inventory/file_system_kinds.h"
-#include "scan/read_ahead.h"
+#include "walk/file_system_kinds.h"
+#include "walk/read_ahead.h"
 
 struct WalkOptions {
   bool follow_links = false;              // descend through symbolic links to directories
@@ -39,6 +39,9 @@ struct WalkOptions {
   std::vector<Skipped> skip = {};
   // Set from any thread, ends the walk at the next entry.
   const std::atomic<bool>* cancel = nullptr;
+  // Whether an open directory is one item rather than a tree to walk (an image's layout, read
+  // as its tar would be); none: every directory is walked.
+  std::function<bool(int fd)> whole_directory = nullptr;
 };
 
 // A directory's place in the tree. The paths of files waiting to be scanned share these, so a
@@ -71,7 +74,7 @@ struct WalkItem {
   bool named = false;  // a path given by the user: scanned by its path, whatever it is
   bool standard_input = false;  // "-": the bytes of standard input
   int error = 0;       // errno: the path could not be examined or listed
-  // A directory that is an OCI image layout, open: scanned as one item, as its tar would be.
+  // A directory taken whole (WalkOptions::whole_directory), open: scanned as one item.
   std::shared_ptr<const OpenDirectory> layout = nullptr;
 
   // The whole path: the folders' names joined by slashes, then the name.

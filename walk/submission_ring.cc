@@ -1,6 +1,6 @@
 // The rings are shared with the kernel: the tails we publish and the heads we read are ordered
 // with release and acquire, as the kernel's side expects.
-#include "scan/submission_ring.h"
+#include "walk/submission_ring.h"
 
 #include <sys/mman.h>
 #include <sys/syscall.h>
