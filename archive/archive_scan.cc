@@ -22,6 +22,7 @@
 #include "archive/content_stream.h"
 #include "archive/decoded_stream.h"
 #include "archive/reader_process.h"
+#include "text/words.h"
 
 namespace {
 
@@ -807,9 +808,7 @@ std::string DecompressedName(const std::string& name) {
       ".gz", ".bz2", ".xz", ".lzma", ".zst", ".lz4", ".Z", ".z", ".lz"};
   // An RPM's payload is named as rpm2cpio's output is.
   static constexpr std::string_view kRpm = ".rpm";
-  const std::size_t slash = name.rfind('/');
-  const std::string_view base =
-      std::string_view(name).substr(slash == std::string::npos ? 0 : slash + 1);
+  const std::string_view base = BaseName(name);
   for (const std::string_view suffix : kSuffixes) {
     if (base.size() > suffix.size() && base.ends_with(suffix)) {
       return name.substr(0, name.size() - suffix.size());

@@ -6,6 +6,8 @@
 #include <array>
 #include <nlohmann/json.hpp>
 
+#include "text/words.h"
+
 namespace {
 
 using Json = nlohmann::json;
@@ -17,19 +19,8 @@ bool IsWord(std::string_view text) {
          std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c < 0x7f; });
 }
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
-std::string_view Trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
+// The blanks around a control file's values (a line's own end is a newline).
+constexpr std::string_view kFieldBlanks = " \t\r";
 
 // Checks one field of an identity, naming it in the problem.
 bool Check(std::string_view field, std::string_view value, std::string& problem) {
@@ -59,7 +50,7 @@ std::string VendorNamespace(std::string_view vendor) {
       {"openmandriva", "openmandriva"},
       {"mageia", "mageia"},
   }};
-  const std::string lower = Lower(Trimmed(vendor));
+  const std::string lower = Lowered(Trimmed(vendor, kFieldBlanks));
   // Matched by their first words only: "Red Hat, Inc.", "Fedora Project", "SUSE LLC".
   for (const auto& [said, name] : kKnown) {
     if (lower.starts_with(said) && (lower.size() == said.size() || lower[said.size()] == ' ' ||
@@ -104,7 +95,7 @@ std::optional<PackageIdentity> ReadDebControl(std::string_view control, std::str
     const std::size_t end = control.find('\n');
     const std::string_view line = control.substr(0, end);
     control = end == std::string_view::npos ? std::string_view() : control.substr(end + 1);
-    if (Trimmed(line).empty()) {
+    if (Trimmed(line, kFieldBlanks).empty()) {
       if (begun) break;
       continue;
     }
@@ -115,8 +106,8 @@ std::optional<PackageIdentity> ReadDebControl(std::string_view control, std::str
       problem = "the package's control file: a line is neither a field nor its continuation";
       return std::nullopt;
     }
-    const std::string name = Lower(line.substr(0, colon));
-    if (!fields.emplace(name, Trimmed(line.substr(colon + 1))).second) {
+    const std::string name = Lowered(line.substr(0, colon));
+    if (!fields.emplace(name, Trimmed(line.substr(colon + 1), kFieldBlanks)).second) {
       problem = "the package's control file gives the field " +
                 std::string(line.substr(0, colon)) + " twice";
       return std::nullopt;
@@ -138,7 +129,7 @@ std::optional<PackageIdentity> ReadDebControl(std::string_view control, std::str
   if (fields.contains("origin")) {
     package.vendor = VendorNamespace(fields["origin"]);
   } else {
-    package.vendor = Lower(fields["maintainer"]).find("ubuntu") != std::string::npos ? "ubuntu"
+    package.vendor = Lowered(fields["maintainer"]).find("ubuntu") != std::string::npos ? "ubuntu"
                                                                                  : "debian";
   }
   return package;
@@ -396,7 +387,7 @@ void AddImage(std::vector<Holder>& images, ImageIdentity identity, std::vector<s
 bool IsImageBlobName(std::string_view name) {
   name = WithoutDotSlash(name);
   if (name.starts_with("blobs/") || name.ends_with("/layer.tar")) return true;
-  const std::string_view base = name.substr(name.rfind('/') + 1);
+  const std::string_view base = BaseName(name);
   const std::string_view stem = base.substr(0, base.find('.'));
   return stem.size() == 64 && IsHex(stem);
 }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "text/words.h"
+
 namespace {
 
 constexpr std::string_view kWhiteout = ".wh.";
@@ -14,10 +16,6 @@ std::string_view Plain(std::string_view name) {
   while (name.starts_with('/')) name.remove_prefix(1);
   while (name.ends_with('/')) name.remove_suffix(1);
   return name;
-}
-
-std::string_view BaseOf(std::string_view path) {
-  return path.substr(path.rfind('/') + 1);
 }
 
 std::string_view DirectoryOf(std::string_view path) {
@@ -43,7 +41,7 @@ bool Hides(const LayerEntries::Layer& layer, std::string_view path) {
 }  // namespace
 
 bool IsWhiteoutMarker(std::string_view name) {
-  return BaseOf(Plain(name)).starts_with(kWhiteout);
+  return BaseName(Plain(name)).starts_with(kWhiteout);
 }
 
 void LayerEntries::Add(const MemberPath& archive, const std::string& name,
@@ -51,7 +49,7 @@ void LayerEntries::Add(const MemberPath& archive, const std::string& name,
   if (++count_ > kMostEntries) return;
   Layer& layer = layers_[archive];
   const std::string_view path = Plain(name);
-  const std::string_view base = BaseOf(path);
+  const std::string_view base = BaseName(path);
   if (base == kOpaque) {
     layer.opaque.emplace(DirectoryOf(path));
   } else if (base.starts_with(kWhiteout)) {

@@ -13,6 +13,7 @@
 
 #include "archive/archive_scan.h"
 #include "archive/identity.h"
+#include "text/words.h"
 
 namespace {
 
@@ -149,7 +150,7 @@ void ScanLayout(int directory_fd, const ArchiveLimits& limits, const ArchiveEven
       events.on_error({file.path}, errno, {});
       continue;
     }
-    const std::string_view base = std::string_view(file.path).substr(file.path.rfind('/') + 1);
+    const std::string_view base = BaseName(file.path);
     ScanPacked(member, base, limits, Within(events, file.path, layout_digest),
                {.layer = IsImageBlobName(file.path)});
     close(member);

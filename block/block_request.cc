@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "text/text_forms.h"
+#include "text/words.h"
 #include "zeblix/byte_order.h"
 
 const char* const kBlockUsage = R"(Usage: zeblix-block [OPTION]...
@@ -60,11 +61,8 @@ constexpr Word kFileTypeWords[] = {ZEBLIX_FILE_TYPE_LIST(ZEBLIX_WORD_)};
 constexpr Word kReleaseWords[] = {ZEBLIX_RELEASE_LIST(ZEBLIX_WORD_)};
 #undef ZEBLIX_WORD_
 
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
+// Words are matched without the spaces around them.
+constexpr std::string_view kSpaces = " ";
 
 // A whole number from `low` to `high`, decimal (leading zeros and all) or 0x hexadecimal.
 bool ParseNumber(std::string_view text, long low, long high, long& value) {
@@ -82,7 +80,7 @@ bool ParseNumber(std::string_view text, long low, long high, long& value) {
 template <std::size_t N>
 bool ParseCode(std::string_view text, const Word (&words)[N], std::uint16_t& code) {
   for (const Word& word : words) {
-    if (Trimmed(word.words) == Trimmed(text)) {
+    if (Trimmed(word.words, kSpaces) == Trimmed(text, kSpaces)) {
       code = word.code;
       return true;
     }
@@ -186,7 +184,7 @@ bool Take(int option, const char* value, BlockRequest& request, std::string& mes
   long number = 0;
   switch (option) {
     case kPatchLevel:
-      if (Trimmed(value) == "not set") {
+      if (Trimmed(value, kSpaces) == "not set") {
         request.patch_level = -1;
       } else if (!ParseNumber(value, -32768, 32767, number)) {
         return refuse("patch-level", "is not a number from -32768 to 32767, nor \"not set\"");

@@ -5,7 +5,7 @@
 
 #include "block/block_output.h"
 #include "block/block_request.h"
-#include "output/output_file.h"
+#include "emit/output_file.h"
 #include "text/text_forms.h"
 
 int main(int argc, char** argv) {

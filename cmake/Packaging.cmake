@@ -24,7 +24,7 @@ else()
   # The Debian package promises both tools: building it without the inventory is an error.
   set(no_inventory ${PROJECT_BINARY_DIR}/cpack_requires_inventory.cmake)
   file(WRITE ${no_inventory} "message(FATAL_ERROR \"the zeblix package holds zeblix-inventory, \
-which was not built: install nlohmann-json3-dev, libsimdjson-dev, libarchive-dev, zlib1g-dev, libbz2-dev, \
+which was not built: install nlohmann-json3-dev, libarchive-dev, zlib1g-dev, libbz2-dev, \
 liblzma-dev, libzstd-dev, pkg-config and libssl-dev and configure again\")\n")
   set(CPACK_PRE_BUILD_SCRIPTS ${no_inventory})
 endif()

@@ -1,7 +1,8 @@
 // Fuzz entry: zeblix-inventory's JSON line and CycloneDX component for every record of arbitrary
-// bytes, with a path and members made of the input's first bytes. Each line is parsed back with simdjson, an independent parser: it
-// must be valid JSON, and every text field, and the path, must decode to the very bytes it was
-// written from, whether it came out as a string or as base64.
+// bytes, with a path and members made of the input's first bytes. Each line is parsed back with
+// simdjson, an independent parser: it must be valid JSON, and every text field, and the path,
+// must decode to the very bytes it was written from, whether it came out as a string or as
+// base64.
 #include <simdjson.h>
 
 #include <cctype>
@@ -10,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "inventory/cyclonedx.h"
-#include "inventory/record_lines.h"
+#include "emit/line_writer.h"
+#include "text/text_forms.h"
 #include "zeblix/scan.h"
 
 namespace {
@@ -49,13 +50,12 @@ void ExpectSame(simdjson::dom::element line, const char* key, const std::string&
 // base64 properties give back the bytes that were not, and whose purl and CPE are built only of
 // the characters their specifications allow.
 void CheckComponent(simdjson::dom::parser& parser, const zeblix::Record& r, const LinePlace& place) {
-  std::string text;
-  AppendRecordComponent(r, place, text);
-  if (text.rfind(kComponentSeparator, 0) != 0) __builtin_trap();
+  ItemLines lines;
+  const std::unique_ptr<LineWriter> writer = MakeCycloneDxWriter();
+  writer->Record(r, place, lines);
+  const std::string text(writer->Next(lines.top));
   simdjson::dom::element component;
-  if (parser.parse(text.substr(kComponentSeparator.size())).get(component) != simdjson::SUCCESS) {
-    __builtin_trap();
-  }
+  if (parser.parse(text).get(component) != simdjson::SUCCESS) __builtin_trap();
   if (!r.copyright.empty() && std::string_view(component["copyright"]) != ValidUtf8(r.copyright)) {
     __builtin_trap();
   }
@@ -97,8 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   zeblix::ScanBytes(std::span(data, size), [&](const zeblix::Record& r) {
     const std::vector<std::string> digests = {"00ff", "", "11ee"};
     const LinePlace place{path, member, "host", digests, "zeblix-inventory:0.0"};
-    std::string text;
-    AppendRecordLine(OutputFormat::kJsonLines, r, place, text);
+    ItemLines lines;
+    MakeJsonLinesWriter()->Record(r, place, lines);
+    const std::string& text = lines.top;
     if (text.empty() || text.back() != '\n' || text.find('\n') != text.size() - 1) __builtin_trap();
     simdjson::dom::element line;
     if (parser.parse(text).get(line) != simdjson::SUCCESS) __builtin_trap();

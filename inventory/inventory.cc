@@ -18,11 +18,10 @@
 #include <vector>
 
 #include "archive/layout_scan.h"
-#include "inventory/cyclonedx.h"
 #include "inventory/ordered_scan.h"
 #include "walk/tree_walk.h"
-#include "output/line_output.h"
-#include "output/output_file.h"
+#include "emit/line_output.h"
+#include "emit/output_file.h"
 #include "text/text_forms.h"
 #include "zeblix/scan.h"
 
@@ -114,17 +113,11 @@ namespace {
 // standard error, its counts to the totals and the progress line.
 class ItemWriter {
  public:
-  ItemWriter(OutputFormat format, LineOutput& lines, ProgressLine& progress)
-      : format_(format), lines_(lines), progress_(progress) {}
+  ItemWriter(LineWriter& writer, LineOutput& lines, ProgressLine& progress)
+      : writer_(writer), lines_(lines), progress_(progress) {}
 
   void Take(const WalkItem& item, ScannedItem&& scanned) {
-    std::string_view lines = scanned.lines;
-    // A document's first component follows the list's opening, not another component.
-    if (format_ == OutputFormat::kCycloneDx && !wrote_component_ && !lines.empty()) {
-      lines.remove_prefix(kComponentSeparator.size());
-      wrote_component_ = true;
-    }
-    lines_.Append(lines);
+    lines_.Append(writer_.Next(scanned.lines));
     if (!scanned.subject.empty()) subject_ = std::move(scanned.subject);
     if (!scanned.messages.empty()) progress_.Message(scanned.messages);
     totals_ += scanned.totals;
@@ -135,12 +128,11 @@ class ItemWriter {
   const std::string& subject() const { return subject_; }
 
  private:
-  OutputFormat format_;
+  LineWriter& writer_;
   LineOutput& lines_;
   ProgressLine& progress_;
   Totals totals_;
   std::string subject_;
-  bool wrote_component_ = false;
 };
 
 // Whether `fd` is the terminal standard error shows the progress line on.
@@ -189,8 +181,9 @@ void WalkAll(const Options& options, int list, TreeWalk& walk, OrderedScan& scan
 
 }  // namespace
 
-ScanSettings SettingsOf(const Options& options, bool progress_shown, ReadAhead* read_ahead) {
-  return {.format = options.format,
+ScanSettings SettingsOf(const Options& options, const LineWriter& writer, bool progress_shown,
+                        ReadAhead* read_ahead) {
+  return {.writer = &writer,
           .host = options.host.empty() ? HostName() : options.host,
           .count_bytes = progress_shown,
           .read_ahead = read_ahead,
@@ -200,8 +193,7 @@ ScanSettings SettingsOf(const Options& options, bool progress_shown, ReadAhead* 
           .empty = options.empty,
           .all_layers = options.all_layers,
           // -q silences them, but where they have no other place
-          .errors_on_stderr =
-              options.progress != Progress::kNever || options.format == OutputFormat::kCycloneDx,
+          .errors_on_stderr = options.progress != Progress::kNever || !writer.WritesErrors(),
           .subject = OneFile(options),
           .nice = options.nice};
 }
@@ -254,17 +246,15 @@ int RunInventory(const Options& options, std::string_view tool_version) {
                                                : nullptr);
   lines.StopOnSignals();
   ReadAhead read_ahead;
-  ItemWriter writer(options.format, lines, progress);
-  if (options.format == OutputFormat::kCsv) lines.Append(CsvHeader());
-  if (options.format == OutputFormat::kCycloneDx) lines.Append(BomHead());
+  const std::unique_ptr<LineWriter> line_writer = MakeLineWriter(options.format);
+  ItemWriter writer(*line_writer, lines, progress);
+  lines.Append(line_writer->Begin());
   const PassedOver passed = WalkAndScan(
-      options, SettingsOf(options, progress_shown, &read_ahead), list,
+      options, SettingsOf(options, *line_writer, progress_shown, &read_ahead), list,
       [&](const WalkItem& item, ScannedItem&& scanned) { writer.Take(item, std::move(scanned)); },
       options.output ? OwnOutput(*options.output, file) : std::vector<WalkOptions::Skipped>());
   if (list > STDIN_FILENO) close(list);
-  if (options.format == OutputFormat::kCycloneDx) {
-    lines.Append(BomTail(tool_version, writer.subject()));
-  }
+  lines.Append(line_writer->End(tool_version, writer.subject()));
   // The document is put in place whole even when some paths could not be read: those are errors
   // of their own, and the exit status says so.
   const bool written = lines.Flush() && (!options.output || file.Commit());

@@ -15,9 +15,10 @@
 // `tool_version` is the version a CycloneDX document names the tool by.
 int RunInventory(const Options& options, std::string_view tool_version);
 
-// What items are scanned with under `options`; `read_ahead` (may be null) reads ahead for cold
-// disks.
-ScanSettings SettingsOf(const Options& options, bool progress_shown, ReadAhead* read_ahead);
+// What items are scanned with under `options`, their lines made by `writer`; `read_ahead` (may
+// be null) reads ahead for cold disks.
+ScanSettings SettingsOf(const Options& options, const LineWriter& writer, bool progress_shown,
+                        ReadAhead* read_ahead);
 
 // Walks and scans what `options` name (`list`: the descriptor of --files-from, or -1), handing
 // each item to `sink` in walk order, and never the files `skip` names; stops early once

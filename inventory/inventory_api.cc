@@ -94,7 +94,8 @@ int zeblix_inventory_run(zeblix_inventory* run, zeblix_inventory_line_fn on_line
   if (options.files_from && list < 0) return errno;
   try {
     ReadAhead read_ahead;
-    ScanSettings settings = SettingsOf(options, /*progress_shown=*/false, &read_ahead);
+    const std::unique_ptr<LineWriter> writer = MakeJsonLinesWriter();
+    ScanSettings settings = SettingsOf(options, *writer, /*progress_shown=*/false, &read_ahead);
     settings.errors_on_stderr = false;
     std::uint64_t errors = 0;
     WalkAndScan(

@@ -18,9 +18,10 @@
 #include <optional>
 #include <vector>
 
+#include "archive/archive_scan.h"
 #include "archive/layer_view.h"
 #include "archive/layout_scan.h"
-#include "inventory/cyclonedx.h"
+#include "text/words.h"
 #include "zeblix/scan.h"
 
 namespace {
@@ -34,11 +35,6 @@ int OpenItem(const WalkItem& item, const std::string& path) {
   if (item.standard_input) return fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
   if (item.named || item.directory == nullptr) return open(path.c_str(), kFlags);
   return openat(item.directory->fd(), item.name.c_str(), kFlags);
-}
-
-std::string_view BaseName(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
 // SHA-256 with OpenSSL's libcrypto, one for each content. Made where no C code (libarchive) lies
@@ -63,10 +59,7 @@ class Sha256 final : public ContentDigest {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     EVP_DigestFinal_ex(context_.get(), digest, &size);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < size; ++i) (hex += kHex[digest[i] >> 4]) += kHex[digest[i] & 15];
-    return hex;
+    return Hex(std::span(digest, size));
   }
 
  private:
@@ -139,17 +132,13 @@ class ItemScan {
     int holder = -1;
     ImageLayers::Place place;
   };
-  // Where a component goes in a CycloneDX document: inside a holder's component, as the
-  // holder is placed in one of the images it lies in (-1: none); {-1, -1}: the top.
-  using Parent = std::pair<int, int>;
-
   void Error(const MemberPath& member, int error, const std::string& message) {
     pending_.push_back({Pending::kError, member, {}, {}, error, message});
     records_in_content_ = 0;
   }
 
   void WriteLines();
-  void WriteLine(const Pending& pending, std::uint64_t line, std::map<Parent, std::string>& children);
+  void WriteLine(const Pending& pending, std::uint64_t line);
   // The innermost package or image (of the kind asked) the content at `member` lies in; -1 when
   // none. Of two at the same depth, the one told later; at the depth of `member` itself, only one
   // told before `before` (a holder's own holder is found so); none at `outside` or above it.
@@ -167,10 +156,13 @@ class ItemScan {
   int ImageAround(std::size_t holder) const;
   // Where the component of what lies at `member` (a holder's, `before` its own index) goes, as
   // it lies in `image`.
-  Parent ParentOf(std::span<const std::string> member, int image,
-                  std::size_t before = std::numeric_limits<std::size_t>::max()) const;
-  // Puts each package's and image's component, holding its children, inside its own holder's.
-  void NestHolders(std::map<Parent, std::string>& children);
+  Nest NestOf(std::span<const std::string> member, int image,
+              std::size_t before = std::numeric_limits<std::size_t>::max()) const;
+  // Tells the writer of each package and image, the innermost first, so that what lies inside
+  // one is whole before it goes inside its own holder.
+  void WriteHolders();
+  // `subject`: the holder is what the run was about.
+  void WriteHolder(std::size_t index, const std::vector<std::string>& digests, bool subject);
   LinePlace PlaceOf(const MemberPath& member, const std::vector<std::string>& digests,
                     const InImage& in, const std::string& bom_ref, std::string& path) const;
   // Where a line lies as written: in a layout, the file at its first member name.
@@ -182,6 +174,7 @@ class ItemScan {
   std::uint64_t sequence_;
   std::string path_;
   ScannedItem scanned_;
+  ItemLines lines_;
   std::vector<Pending> pending_;
   std::vector<Found> holders_;
   std::map<MemberPath, std::vector<std::size_t>> by_where_;  // holders_ by where they lie
@@ -236,8 +229,7 @@ int ItemScan::ImageAround(std::size_t holder) const {
   return Innermost(holders_[holder].holder.where, Kind::kImage, holder);
 }
 
-ItemScan::Parent ItemScan::ParentOf(std::span<const std::string> member, int image,
-                                    std::size_t before) const {
+Nest ItemScan::NestOf(std::span<const std::string> member, int image, std::size_t before) const {
   const int package = Innermost(member, Kind::kPackage, before, image);
   if (package >= 0) return {package, image};
   if (image >= 0) return {image, ImageAround(image)};
@@ -272,41 +264,40 @@ LinePlace ItemScan::PlaceOf(const MemberPath& member, const std::vector<std::str
   return place;
 }
 
-void ItemScan::NestHolders(std::map<Parent, std::string>& children) {
+void ItemScan::WriteHolder(std::size_t i, const std::vector<std::string>& digests, bool subject) {
+  const Holder& holder = holders_[i].holder;
+  // A package lies in each image that shows it; an image in the one around it.
+  std::vector<InImage> placed = {InImage{holder.image ? ImageAround(i) : -1, {}}};
+  if (holder.package) placed = ShownIn(holder.where);
+  for (const InImage& in : placed) {
+    std::string bom_ref = "zeblix-inventory:" + std::to_string(sequence_) + ".holder" + std::to_string(i);
+    if (placed.size() > 1) bom_ref += ".in" + std::to_string(in.holder);
+    std::string path;
+    LinePlace place = Located(holder.where, digests, bom_ref, path);
+    place.nest = NestOf(holder.where, in.holder, i);
+    settings_.writer->Holder(holder, place, Nest{static_cast<int>(i), in.holder}, subject, lines_);
+  }
+}
+
+void ItemScan::WriteHolders() {
   std::vector<std::size_t> order(holders_.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  // The innermost first, so that each is whole before it goes inside its own holder.
   std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
     return std::pair(holders_[a].holder.where.size(), a) > std::pair(holders_[b].holder.where.size(), b);
   });
   const auto outermost = std::count_if(holders_.begin(), holders_.end(),
                                        [](const Found& found) { return found.holder.where.empty(); });
+  // The one package or image a run was asked about is the document's subject.
+  const bool one_subject = settings_.subject && sequence_ == 0 && outermost == 1;
   std::vector<std::string> digests;
   for (const std::size_t i : order) {
-    const Holder& holder = holders_[i].holder;
     digests.clear();
     for (const auto& digest : holders_[i].digests) digests.push_back(*digest);
-    // A package lies in each image that shows it; an image in the one around it.
-    std::vector<InImage> placed = {InImage{holder.image ? ImageAround(i) : -1, {}}};
-    if (holder.package) placed = ShownIn(holder.where);
-    for (const InImage& in : placed) {
-      std::string bom_ref = "zeblix-inventory:" + std::to_string(sequence_) + ".holder" + std::to_string(i);
-      if (placed.size() > 1) bom_ref += ".in" + std::to_string(in.holder);
-      std::string path;
-      const LinePlace place = Located(holder.where, digests, bom_ref, path);
-      const Parent parent = ParentOf(holder.where, in.holder, i);
-      std::string& out = parent.first < 0 ? scanned_.lines : children[parent];
-      // The one package or image a run was asked about is the document's subject.
-      const bool subject = settings_.subject && sequence_ == 0 && outermost == 1 &&
-                           holder.where.empty();
-      AppendHolderComponent(holder, place, children[{static_cast<int>(i), in.holder}], out,
-                            subject ? &scanned_.subject : nullptr);
-    }
+    WriteHolder(i, digests, one_subject && holders_[i].holder.where.empty());
   }
 }
 
-void ItemScan::WriteLine(const Pending& pending, std::uint64_t line,
-                         std::map<Parent, std::string>& children) {
+void ItemScan::WriteLine(const Pending& pending, std::uint64_t line) {
   std::vector<std::string> digests;
   for (const auto& digest : pending.digests) digests.push_back(*digest);
   const std::vector<InImage> images = ImagesOf(pending.member);
@@ -318,25 +309,22 @@ void ItemScan::WriteLine(const Pending& pending, std::uint64_t line,
   // An error is told once, whatever holds it.
   if (pending.kind == Pending::kError) shown.resize(std::min<std::size_t>(shown.size(), 1));
   if (pending.kind == Pending::kError && shown.empty()) shown.emplace_back();
-  const bool nested = settings_.format == OutputFormat::kCycloneDx && !holders_.empty();
+  const LineWriter& writer = *settings_.writer;
   for (const InImage& in : shown) {
     std::string bom_ref = "zeblix-inventory:" + std::to_string(sequence_) + "." + std::to_string(line);
     if (shown.size() > 1) bom_ref += ".in" + std::to_string(in.holder);
     std::string path;
-    const LinePlace place = PlaceOf(pending.member, digests, in, bom_ref, path);
-    const Parent parent = nested ? ParentOf(pending.member, in.holder) : Parent{-1, -1};
-    std::string& out = parent.first >= 0 ? children[parent] : scanned_.lines;
+    LinePlace place = PlaceOf(pending.member, digests, in, bom_ref, path);
+    if (!holders_.empty()) place.nest = NestOf(pending.member, in.holder);
     switch (pending.kind) {
       case Pending::kRecord:
-        AppendRecordLine(settings_.format, pending.record, place, out);
+        writer.Record(pending.record, place, lines_);
         break;
       case Pending::kEmpty:
-        AppendEmptyLine(settings_.format, place, out);
+        writer.Empty(place, lines_);
         break;
       case Pending::kError:
-        if (settings_.format != OutputFormat::kCycloneDx) {
-          AppendErrorLine(settings_.format, place, pending.error, pending.message, out);
-        }
+        writer.Error(place, pending.error, pending.message, lines_);
         if (settings_.errors_on_stderr) {
           AppendErrorMessage(place, pending.error, pending.message, scanned_.messages);
         }
@@ -356,10 +344,11 @@ void ItemScan::WriteLines() {
   for (std::size_t i = 0; i < holders_.size(); ++i) {
     if (holders_[i].holder.image) layers_[i].emplace(holders_[i].holder, entries_);
   }
-  std::map<Parent, std::string> children;
   std::uint64_t line = 0;
-  for (const Pending& pending : pending_) WriteLine(pending, line++, children);
-  if (settings_.format == OutputFormat::kCycloneDx && !holders_.empty()) NestHolders(children);
+  for (const Pending& pending : pending_) WriteLine(pending, line++);
+  WriteHolders();
+  scanned_.lines = std::move(lines_.top);
+  scanned_.subject = std::move(lines_.subject);
 }
 
 ScannedItem ItemScan::Run(bool probe_wait) {
@@ -437,9 +426,9 @@ ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, std::ui
     ScannedItem failed;
     failed.totals.errors = 1;
     const LinePlace place{item.name, {}, settings.host, {}, {}};
-    if (settings.format != OutputFormat::kCycloneDx) {
-      AppendErrorLine(settings.format, place, ENOMEM, {}, failed.lines);
-    }
+    ItemLines lines;
+    settings.writer->Error(place, ENOMEM, {}, lines);
+    failed.lines = std::move(lines.top);
     AppendErrorMessage(place, ENOMEM, {}, failed.messages);
     return failed;
   }

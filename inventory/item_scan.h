@@ -1,18 +1,18 @@
 // One item of the walk scanned: a file's records (or, inside archives, its members'), its
-// emptiness with --empty, its digest with --hash, or its error, as the lines of the chosen format.
+// emptiness with --empty, its digest with --hash, or its error, as the writer's lines.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "archive/archive_scan.h"
+#include "archive/archive_events.h"
+#include "emit/line_writer.h"
 #include "inventory/progress_line.h"
-#include "inventory/record_lines.h"
-#include "walk/tree_walk.h"
 #include "walk/read_ahead.h"
+#include "walk/tree_walk.h"
 
 struct ScanSettings {
-  OutputFormat format = OutputFormat::kJsonLines;
+  const LineWriter* writer = nullptr;  // makes the lines, in the format asked for
   std::string host;
   bool count_bytes = false;         // for the progress line: one more system call a file
   ReadAhead* read_ahead = nullptr;  // told when a read would wait for the disk

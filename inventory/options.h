@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_scan.h"
-#include "inventory/record_lines.h"
+#include "archive/archive_events.h"
+#include "emit/line_writer.h"
 
 enum class Progress { kWhenTerminal, kNever, kAlways };
 

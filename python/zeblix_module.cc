@@ -23,39 +23,46 @@
 #include <vector>
 
 #include "zeblix/inventory.h"
+#include "zeblix/record_fields.h"
 #include "zeblix/zeblix.h"
 
 namespace {
 
-// clang-format off
+// The fields, named and ordered as every zeblix output names them; the first of each group
+// documents the group.
+#define ZEBLIX_FIELD_NAME(field, ...) {#field, nullptr},
 PyStructSequence_Field kRecordFields[] = {
-    {"format",           "\"V6\" for a new-format block, \"V5\" for an old-format record"},
-    {"offset",           "the record's first byte in the scanned bytes"},
-    {"byte_order",       "\"native\", or \"foreign\" when written on a machine of the other one"},
-    {"company",          "text fields: the bytes as str, those not UTF-8 kept by surrogateescape"},
-    {"description",      nullptr},
-    {"product_version",  nullptr},
-    {"internal_name",    nullptr},
-    {"copyright",        nullptr},
-    {"product_name",     nullptr},
-    {"build_number",     "empty in an old-format record"},
-    {"patch_level",      "numbers, in this machine's byte order"},
-    {"release_mask",     nullptr},
-    {"file_os",          nullptr},
-    {"file_type",        nullptr},
-    {"patch_level_text", "the words the zeblix report prints for the numbers"},
-    {"release_text",     nullptr},
-    {"os_text",          nullptr},
-    {"file_type_text",   nullptr},
-    {nullptr,            nullptr},
+    ZEBLIX_RECORD_FIELDS(ZEBLIX_FIELD_NAME, ZEBLIX_FIELD_NAME, ZEBLIX_FIELD_NAME, ZEBLIX_FIELD_NAME)
+    {nullptr, nullptr},
 };
-// clang-format on
-constexpr int kTexts = 11;  // the text fields of a zeblix_record, the words included
+#undef ZEBLIX_FIELD_NAME
+
+struct FieldDoc {
+  const char* field;
+  const char* doc;
+};
+constexpr FieldDoc kFieldDocs[] = {
+    {"format", "\"V6\" for a new-format block, \"V5\" for an old-format record"},
+    {"offset", "the record's first byte in the scanned bytes"},
+    {"byte_order", "\"native\", or \"foreign\" when written on a machine of the other one"},
+    {"company", "text fields: the bytes as str, those not UTF-8 kept by surrogateescape"},
+    {"build_number", "empty in an old-format record"},
+    {"patch_level", "numbers, in this machine's byte order"},
+    {"patch_level_text", "the words the zeblix report prints for the numbers"},
+};
+
+void DocumentFields() {
+  for (PyStructSequence_Field& field : kRecordFields) {
+    for (const FieldDoc& doc : kFieldDocs) {
+      if (field.name != nullptr && std::strcmp(field.name, doc.field) == 0) field.doc = doc.doc;
+    }
+  }
+}
 
 PyStructSequence_Desc kRecordDesc = {
     "zeblix.Record",
     "One version record, read-only, its fields named as zeblix-inventory's JSON keys.",
-    kRecordFields, 18};
+    kRecordFields, ZEBLIX_RECORD_FIELD_COUNT};
 
 struct ModuleState {
   PyTypeObject* record_type;
@@ -89,15 +96,17 @@ bool SignalArrived(PendingException& pending) {
   return arrived;
 }
 
-// A record copied out of the C callback, which runs without the GIL.
+// A record copied out of the C callback, which runs without the GIL: its words are the
+// header's, its texts copied.
+#define ZEBLIX_COPY_WORD(field, word, member) const char* field;
+#define ZEBLIX_COPY_NUMBER(field) std::int64_t field;
+#define ZEBLIX_COPY_TEXT(field, ...) std::string field;
 struct CopiedRecord {
-  int format;
-  std::int64_t offset;
-  bool foreign;
-  std::int16_t patch_level;
-  std::uint16_t release_mask, file_os, file_type;
-  std::string texts[kTexts];
+  ZEBLIX_RECORD_FIELDS(ZEBLIX_COPY_WORD, ZEBLIX_COPY_NUMBER, ZEBLIX_COPY_TEXT, ZEBLIX_COPY_TEXT)
 };
+#undef ZEBLIX_COPY_WORD
+#undef ZEBLIX_COPY_NUMBER
+#undef ZEBLIX_COPY_TEXT
 
 struct Collected {
   std::vector<CopiedRecord> records;
@@ -107,18 +116,14 @@ struct Collected {
 int Collect(const zeblix_record* r, void* user) {
   auto& collected = *static_cast<Collected*>(user);
   try {
-    collected.records.push_back({
-        r->format,
-        r->offset,
-        r->foreign_byte_order != 0,
-        r->patch_level,
-        r->release_mask,
-        r->file_os,
-        r->file_type,
-        {r->company, r->description, r->product_version, r->internal_name, r->copyright,
-                     r->product_name, r->build_number, r->patch_level_text, r->release_text, r->os_text,
-                     r->file_type_text}
-    });
+#define ZEBLIX_COPY_WORD(field, word, member) .field = word(r->member),
+#define ZEBLIX_COPY_NUMBER(field) .field = r->field,
+#define ZEBLIX_COPY_TEXT(field, ...) .field = r->field,
+    collected.records.push_back({ZEBLIX_RECORD_FIELDS(ZEBLIX_COPY_WORD, ZEBLIX_COPY_NUMBER,
+                                                      ZEBLIX_COPY_TEXT, ZEBLIX_COPY_TEXT)});
+#undef ZEBLIX_COPY_WORD
+#undef ZEBLIX_COPY_NUMBER
+#undef ZEBLIX_COPY_TEXT
     return 0;
   } catch (const std::bad_alloc&) {
     collected.out_of_memory = true;
@@ -132,26 +137,14 @@ PyObject* Text(const std::string& bytes) {
 }
 
 PyObject* MakeRecord(PyTypeObject* type, const CopiedRecord& r) {
-  PyObject* items[] = {
-      PyUnicode_FromString(r.format == 6 ? "V6" : "V5"),
-      PyLong_FromLongLong(r.offset),
-      PyUnicode_FromString(r.foreign ? "foreign" : "native"),
-      Text(r.texts[0]),
-      Text(r.texts[1]),
-      Text(r.texts[2]),
-      Text(r.texts[3]),
-      Text(r.texts[4]),
-      Text(r.texts[5]),
-      Text(r.texts[6]),
-      PyLong_FromLong(r.patch_level),
-      PyLong_FromLong(r.release_mask),
-      PyLong_FromLong(r.file_os),
-      PyLong_FromLong(r.file_type),
-      Text(r.texts[7]),
-      Text(r.texts[8]),
-      Text(r.texts[9]),
-      Text(r.texts[10]),
-  };
+#define ZEBLIX_ITEM_WORD(field, ...) PyUnicode_FromString(r.field),
+#define ZEBLIX_ITEM_NUMBER(field) PyLong_FromLongLong(r.field),
+#define ZEBLIX_ITEM_TEXT(field, ...) Text(r.field),
+  PyObject* items[] = {ZEBLIX_RECORD_FIELDS(ZEBLIX_ITEM_WORD, ZEBLIX_ITEM_NUMBER, ZEBLIX_ITEM_TEXT,
+                                            ZEBLIX_ITEM_TEXT)};
+#undef ZEBLIX_ITEM_WORD
+#undef ZEBLIX_ITEM_NUMBER
+#undef ZEBLIX_ITEM_TEXT
   PyObject* record = PyStructSequence_New(type);
   bool whole = record != nullptr;
   for (Py_ssize_t i = 0; i < static_cast<Py_ssize_t>(std::size(items)); ++i) {
@@ -609,8 +602,29 @@ PyMethodDef kFunctions[] = {
     {      nullptr,    nullptr,      0,                                                    nullptr},
 };
 
+// The names of the fields that hold a text's bytes, which may not be UTF-8.
+PyObject* TextFields() {
+#define ZEBLIX_NONE(...)
+#define ZEBLIX_TEXT_NAME(field) #field,
+  static constexpr const char* kNames[] = {
+      ZEBLIX_RECORD_FIELDS(ZEBLIX_NONE, ZEBLIX_NONE, ZEBLIX_TEXT_NAME, ZEBLIX_NONE)};
+#undef ZEBLIX_NONE
+#undef ZEBLIX_TEXT_NAME
+  PyObject* names = PyTuple_New(static_cast<Py_ssize_t>(std::size(kNames)));
+  for (Py_ssize_t i = 0; names != nullptr && i < static_cast<Py_ssize_t>(std::size(kNames)); ++i) {
+    PyObject* name = PyUnicode_FromString(kNames[i]);
+    if (name == nullptr) {
+      Py_CLEAR(names);
+      break;
+    }
+    PyTuple_SetItem(names, i, name);  // takes the reference
+  }
+  return names;
+}
+
 int Execute(PyObject* module) {
   ModuleState& state = StateOf(module);
+  DocumentFields();
   state.record_type = PyStructSequence_NewType(&kRecordDesc);
   if (state.record_type == nullptr) return -1;
   if (PyModule_AddObjectRef(module, "Record", reinterpret_cast<PyObject*>(state.record_type)) < 0) {
@@ -630,6 +644,11 @@ int Execute(PyObject* module) {
       PyModule_AddObjectRef(module, "_Inventory", reinterpret_cast<PyObject*>(state.inventory_type)) < 0) {
     return -1;
   }
+  PyObject* text_fields = TextFields();
+  const int added =
+      text_fields == nullptr ? -1 : PyModule_AddObjectRef(module, "_text_fields", text_fields);
+  Py_XDECREF(text_fields);
+  if (added < 0) return -1;
   return PyModule_AddStringConstant(module, "__version__", zeblix_version());
 }
 

@@ -13,6 +13,7 @@ import io
 import json
 import mmap
 import os
+import re
 import pathlib
 import shutil
 import signal
@@ -155,6 +156,11 @@ class Module(unittest.TestCase):
                                          capture_output=True, check=True).stdout)
         self.assertEqual(record._fields, zeblix.Record.__match_args__)
         self.assertTrue(set(record._fields) <= set(line))
+        # The stub types every field the module makes, in its order.
+        stub = open(os.path.join(os.path.dirname(zeblix.__file__), "_zeblix.pyi")).read()
+        record_stub = stub[stub.index("class Record"):]
+        self.assertEqual(re.findall(r"def (\w+)\(self\) -> (?:str|int): \.\.\.", record_stub)
+                         [:len(record._fields)], list(record._fields))
         self.assertEqual(record.as_json(), {key: line[key] for key in record._fields})
         self.assertEqual(record._asdict()["company"], record.company)
         self.assertEqual(json.loads(json.dumps(record.as_json()))["company"],

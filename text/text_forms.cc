@@ -1,14 +1,14 @@
 #include "text/text_forms.h"
 
+#include "text/words.h"
+
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 void AppendHexEscape(unsigned char byte, std::string& out) {
-  static constexpr char kHex[] = "0123456789abcdef";
   out += "\\x";
-  out += kHex[byte >> 4];
-  out += kHex[byte & 15];
+  AppendHex(byte, out);
 }
 
 // The length of the well-formed sequence at `at`, or 0; `good` is how many bytes it takes up, or
@@ -45,6 +45,15 @@ std::size_t CheckUtf8(std::string_view bytes, std::size_t at, std::size_t& good)
 std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t at) {
   std::size_t good = 0;
   return CheckUtf8(bytes, at, good);
+}
+
+bool IsUtf8(std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t length = Utf8SequenceLength(bytes, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
 }
 
 std::string ValidUtf8(std::string_view bytes) {

@@ -11,6 +11,9 @@
 // sequence cut short).
 std::size_t Utf8SequenceLength(std::string_view bytes, std::size_t at);
 
+// Whether `bytes` are well-formed UTF-8 throughout.
+bool IsUtf8(std::string_view bytes);
+
 // `bytes` as UTF-8, each maximal ill-formed sequence replaced by U+FFFD, as Unicode advises.
 std::string ValidUtf8(std::string_view bytes);
 

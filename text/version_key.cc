@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "text/words.h"
+
 namespace {
 
 constexpr char kTilde = '!';
@@ -49,9 +51,8 @@ void AppendUnits(std::string_view s, std::string& key) {
       } else if (IsAlpha(c)) {
         key += c;
       } else {
-        char hex[3];
-        std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(c));
-        (key += kOther) += hex;
+        key += kOther;
+        AppendHex(static_cast<unsigned char>(c), key, HexCase::kUpper);
       }
     }
     key += kStop;

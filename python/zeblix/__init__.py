@@ -13,15 +13,15 @@ import os
 from collections.abc import Iterable, Iterator
 from typing import Any, Literal, Union
 
-from ._zeblix import LimitExceeded, Record, __version__, _Inventory, scan_bytes, scan_file, scan_stream
+from ._zeblix import (LimitExceeded, Record, __version__, _Inventory, _text_fields, scan_bytes,
+                      scan_file, scan_stream)
 
 __all__ = ["LimitExceeded", "Record", "__version__", "inventory", "scan_bytes", "scan_file",
            "scan_stream"]
 
 Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 # The fields whose values are texts, which may hold bytes that are not UTF-8.
-_TEXTS = frozenset(("company", "description", "product_version", "internal_name", "copyright",
-                    "product_name", "build_number"))
+_TEXTS = frozenset(_text_fields)
 
 
 def _asdict(record: Record) -> dict[str, str | int]:

@@ -6,6 +6,7 @@ from typing import Any, ClassVar, Protocol
 from _typeshed import ReadableBuffer, WriteableBuffer
 
 __version__: str
+_text_fields: tuple[str, ...]
 
 class _Readable(Protocol):
     def read(self, size: int, /) -> bytes: ...

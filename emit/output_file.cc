@@ -1,6 +1,6 @@
 // The hidden file's name is kept where a signal's handler can remove it with async-signal-safe
 // calls only.
-#include "output/output_file.h"
+#include "emit/output_file.h"
 
 #include <fcntl.h>
 #include <limits.h>

@@ -1,6 +1,6 @@
 // The watcher waits on a signalfd for the stopping signals and on a pipe that ends it, waking
 // every few tenths of a second to write what has been held that long.
-#include "output/line_output.h"
+#include "emit/line_output.h"
 
 #include <fcntl.h>
 #include <poll.h>
