@@ -70,8 +70,9 @@ void CheckComponent(simdjson::dom::parser& parser, const zeblix::Record& r, cons
   const std::string_view cpe = component["cpe"];
   if (purl.rfind("pkg:generic/", 0) != 0 || cpe.rfind("cpe:2.3:a:", 0) != 0) __builtin_trap();
   for (const char c : purl) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && std::string_view("-._~%/:@").find(c) ==
-                                                             std::string_view::npos) {
+    // What encodeURIComponent leaves, with ':' and '+' that a canonical version keeps.
+    if (!std::isalnum(static_cast<unsigned char>(c)) &&
+        std::string_view("-._~%/:@!*'()+").find(c) == std::string_view::npos) {
       __builtin_trap();
     }
   }
