@@ -388,6 +388,24 @@ class PackedScan {
   void ScanArchive(ContentStream& stream, Packing packing, bool decompressed, int archives);
   // Reads the members of an open archive; false, with why, when it failed before it showed one.
   bool ReadMembers(struct archive* reader, ContentStream& stream, int archives, Failure& failure);
+  // What one pass over an archive's members keeps.
+  struct MemberPass {
+    struct archive* reader;
+    ContentStream& stream;
+    int archives;
+    Failure& failure;  // why the archive failed before it showed a member
+    MemberBookkeeping book;
+    bool lists_entries;
+    Contents contents = {};
+    bool shown = false;  // a member has been shown: the archive is one
+    bool resynchronising = false;
+  };
+  // The archive has shown a member: what was held back is told, and its bytes need not be kept.
+  void Show(MemberPass& pass);
+  // A header that did not read; false when the pass ends there.
+  bool HeaderFailed(MemberPass& pass, int status);
+  // Takes the member of the header just read; false when the archive cannot be read past it.
+  bool TakeMember(MemberPass& pass, struct archive_entry* entry);
   // Scans the current member, keeping what `wish` asks of it; its stream's failure, if any.
   std::optional<Failure> ScanMember(struct archive* reader, const ContentStream& source,
                                     std::string name, int archives, MemberBookkeeping::Wish wish,
@@ -603,74 +621,81 @@ void PackedScan::ScanArchive(ContentStream& stream, Packing packing, bool decomp
 bool PackedScan::ReadMembers(struct archive* reader, ContentStream& stream, int archives,
                              Failure& failure) {
   outbox_.Hold();
-  bool shown = false;
-  const auto show = [&] {
-    if (shown) return;
-    shown = true;
-    stream.StopKeeping();
-    outbox_.Release();
-  };
-  bool resynchronising = false;
   // The members of an image's layer are listed, for what later layers delete.
-  const bool lists_entries = std::exchange(in_layer_, false);
-  Contents contents;
-  MemberBookkeeping book(reader, std::exchange(control_wanted_, nullptr));
+  MemberPass pass{reader, stream, archives, failure,
+                  MemberBookkeeping(reader, std::exchange(control_wanted_, nullptr)),
+                  std::exchange(in_layer_, false)};
   struct archive_entry* entry = nullptr;
   while (!budget_.exceeded()) {
     const int status = archive_read_next_header(reader, &entry);
     if (status == ARCHIVE_EOF) break;
     if (status == ARCHIVE_RETRY || status < ARCHIVE_WARN) {
-      if (!shown) {
-        failure = {ErrnoOf(reader), MessageOf(reader)};
-        break;
-      }
-      // A damaged header: libarchive looks for the next good one; said once until it finds it.
-      if (!resynchronising) Report(ErrnoOf(reader), MessageOf(reader));
-      resynchronising = status == ARCHIVE_RETRY;
-      if (status == ARCHIVE_FATAL) break;
+      if (!HeaderFailed(pass, status)) break;
       continue;
     }
-    resynchronising = false;
-    if (lists_entries) outbox_.Entry(where_, NameOf(entry), KindOf(entry));
-    if (const auto* seen = HardLinked(entry, contents)) {
-      show();
-      if (events_->on_holder) book.SawLink(entry, NameOf(entry));
-      outbox_.TellAgain(seen->second, where_.size(), NameOf(entry));
-      continue;
-    }
-    if (HoldsNoContent(reader, entry)) {
-      show();
-      if (events_->on_holder) book.SawLink(entry, NameOf(entry));
-      continue;
-    }
-    if (archive_entry_is_encrypted(entry)) {
-      show();
-      where_.push_back(NameOf(entry));
-      Report(ENOTSUP, "the member is encrypted");
-      where_.pop_back();
-      continue;
-    }
-    bool fatal = false;
-    outbox_.Hold();
-    const std::string name = NameOf(entry);
-    const MemberBookkeeping::Wish wish =
-        events_->on_holder ? book.Before(entry, name) : MemberBookkeeping::Wish{};
-    const std::optional<Failure> member_failure =
-        ScanMember(reader, stream, name, archives, wish, fatal);
-    if (events_->on_holder) book.After(name);
-    if (contents.size() < kMostRemembered) contents.emplace(name, outbox_.Contents());
-    outbox_.Release();
-    if (!member_failure) {
-      show();
-    } else if (failure.error == 0) {
-      failure = *member_failure;
-    }
-    // A stream cannot be read past a member whose data failed.
-    if (fatal) break;
+    pass.resynchronising = false;
+    if (!TakeMember(pass, entry)) break;
   }
-  if (events_->on_holder && shown) TellHolders(book);
-  if (!shown) outbox_.Drop();
-  return shown;
+  if (events_->on_holder && pass.shown) TellHolders(pass.book);
+  if (!pass.shown) outbox_.Drop();
+  return pass.shown;
+}
+
+void PackedScan::Show(MemberPass& pass) {
+  if (pass.shown) return;
+  pass.shown = true;
+  pass.stream.StopKeeping();
+  outbox_.Release();
+}
+
+bool PackedScan::HeaderFailed(MemberPass& pass, int status) {
+  if (!pass.shown) {
+    pass.failure = {ErrnoOf(pass.reader), MessageOf(pass.reader)};
+    return false;
+  }
+  // A damaged header: libarchive looks for the next good one; said once until it finds it.
+  if (!pass.resynchronising) Report(ErrnoOf(pass.reader), MessageOf(pass.reader));
+  pass.resynchronising = status == ARCHIVE_RETRY;
+  return status != ARCHIVE_FATAL;
+}
+
+bool PackedScan::TakeMember(MemberPass& pass, struct archive_entry* entry) {
+  const std::string name = NameOf(entry);
+  if (pass.lists_entries) outbox_.Entry(where_, name, KindOf(entry));
+  if (const auto* seen = HardLinked(entry, pass.contents)) {
+    Show(pass);
+    if (events_->on_holder) pass.book.SawLink(entry, name);
+    outbox_.TellAgain(seen->second, where_.size(), name);
+    return true;
+  }
+  if (HoldsNoContent(pass.reader, entry)) {
+    Show(pass);
+    if (events_->on_holder) pass.book.SawLink(entry, name);
+    return true;
+  }
+  if (archive_entry_is_encrypted(entry)) {
+    Show(pass);
+    where_.push_back(name);
+    Report(ENOTSUP, "the member is encrypted");
+    where_.pop_back();
+    return true;
+  }
+  bool fatal = false;
+  outbox_.Hold();
+  const MemberBookkeeping::Wish wish =
+      events_->on_holder ? pass.book.Before(entry, name) : MemberBookkeeping::Wish{};
+  const std::optional<Failure> member_failure =
+      ScanMember(pass.reader, pass.stream, name, pass.archives, wish, fatal);
+  if (events_->on_holder) pass.book.After(name);
+  if (pass.contents.size() < kMostRemembered) pass.contents.emplace(name, outbox_.Contents());
+  outbox_.Release();
+  if (!member_failure) {
+    Show(pass);
+  } else if (pass.failure.error == 0) {
+    pass.failure = *member_failure;
+  }
+  // A stream cannot be read past a member whose data failed.
+  return !fatal;
 }
 
 void PackedScan::TellHolders(const MemberBookkeeping& book) {

@@ -522,6 +522,48 @@ std::vector<Holder> ImageBookkeeping::SavedImages(const std::string& manifest,
   return images;
 }
 
+// The names an index gives the image a descriptor leads to: the tags of the indexes above it,
+// and the descriptor's own name.
+std::vector<std::string> TagsOf(const Json* annotations, std::vector<std::string> tags) {
+  const std::string name = annotations == nullptr ? std::string()
+                           : !StringMember(*annotations, kContainerdName).empty()
+                               ? StringMember(*annotations, kContainerdName)
+                               : StringMember(*annotations, kReferenceName);
+  if (IsWord(name) && std::find(tags.begin(), tags.end(), name) == tags.end()) tags.push_back(name);
+  return tags;
+}
+
+bool ImageBookkeeping::ReadManifest(const Json& manifest, const Json& descriptor,
+                                    ImageIdentity& image, std::vector<std::string>& within,
+                                    std::vector<std::string>& problems) const {
+  const Json* config = Member(manifest, "config");
+  image.digest = config == nullptr ? std::string() : DigestOf(StringMember(*config, "digest"));
+  if (image.digest.empty()) {
+    problems.push_back("an image manifest names no sha256 config");
+    return false;
+  }
+  std::vector<std::string> layers;
+  if (const Json* list = Member(manifest, "layers"); list != nullptr && list->is_array()) {
+    for (const Json& layer : *list) {
+      const std::string layer_digest = DigestOf(StringMember(layer, "digest"));
+      if (layer_digest.empty()) continue;
+      layers.push_back(BlobName(layer_digest));
+      image.layer_digests.push_back(layer_digest);
+    }
+  }
+  const std::vector<std::string> layer_digests = image.layer_digests;
+  if (!ReadConfig(image.digest, BlobName(image.digest), image, problems) ||
+      !LayerNames(layers, NameOfImage(image), within, problems)) {
+    return false;
+  }
+  image.layer_digests = layer_digests;  // the blobs', not the config's diff IDs
+  if (const Json* platform = Member(descriptor, "platform")) {
+    if (image.architecture.empty()) image.architecture = WordMember(*platform, "architecture");
+    if (image.os.empty()) image.os = WordMember(*platform, "os");
+  }
+  return true;
+}
+
 std::vector<Holder> ImageBookkeeping::LayoutImages(const std::string& index,
                                                    std::vector<std::string>& problems) const {
   std::vector<Holder> images;
@@ -547,14 +589,7 @@ std::vector<Holder> ImageBookkeeping::LayoutImages(const std::string& index,
       continue;
     }
     ImageIdentity image;
-    image.tags = step.tags;
-    const std::string name = annotations == nullptr ? std::string()
-                             : !StringMember(*annotations, kContainerdName).empty()
-                                 ? StringMember(*annotations, kContainerdName)
-                                 : StringMember(*annotations, kReferenceName);
-    if (IsWord(name) && std::find(image.tags.begin(), image.tags.end(), name) == image.tags.end()) {
-      image.tags.push_back(name);
-    }
+    image.tags = TagsOf(annotations, step.tags);
     image.manifest = DigestOf(StringMember(step.descriptor, "digest"));
     const auto blob = image.manifest.empty() ? kept_.end() : kept_.find(BlobName(image.manifest));
     if (blob == kept_.end()) {
@@ -566,35 +601,10 @@ std::vector<Holder> ImageBookkeeping::LayoutImages(const std::string& index,
       if (step.depth < kDeepestIndex) add_descriptors(document, image.tags, step.depth + 1);
       continue;
     }
-    const Json* config = Member(document, "config");
-    const std::string config_digest =
-        config == nullptr ? std::string() : DigestOf(StringMember(*config, "digest"));
-    if (config_digest.empty()) {
-      problems.push_back("an image manifest names no sha256 config");
-      continue;
-    }
-    image.digest = config_digest;
-    std::vector<std::string> layers;
-    if (const Json* list = Member(document, "layers"); list != nullptr && list->is_array()) {
-      for (const Json& layer : *list) {
-        const std::string layer_digest = DigestOf(StringMember(layer, "digest"));
-        if (layer_digest.empty()) continue;
-        layers.push_back(BlobName(layer_digest));
-        image.layer_digests.push_back(layer_digest);
-      }
-    }
     std::vector<std::string> within;
-    const std::vector<std::string> layer_digests = image.layer_digests;
-    if (!ReadConfig(config_digest, BlobName(config_digest), image, problems) ||
-        !LayerNames(layers, NameOfImage(image), within, problems)) {
-      continue;
+    if (ReadManifest(document, step.descriptor, image, within, problems)) {
+      AddImage(images, std::move(image), std::move(within));
     }
-    image.layer_digests = layer_digests;  // the blobs', not the config's diff IDs
-    if (const Json* platform = Member(step.descriptor, "platform")) {
-      if (image.architecture.empty()) image.architecture = WordMember(*platform, "architecture");
-      if (image.os.empty()) image.os = WordMember(*platform, "os");
-    }
-    AddImage(images, std::move(image), std::move(within));
   }
   return images;
 }

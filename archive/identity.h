@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 // The most a control file, an RPM's headers, or one image's JSON document may take in memory.
 inline constexpr std::size_t kMostBookkeepingBytes = std::size_t{1} << 20;
 inline constexpr std::size_t kMostRpmHeaderBytes = std::size_t{8} << 20;
@@ -105,6 +107,12 @@ class ImageBookkeeping {
                                   std::vector<std::string>& problems) const;
   std::vector<Holder> LayoutImages(const std::string& index,
                                    std::vector<std::string>& problems) const;
+  // The image an OCI manifest describes, reached through `descriptor`: its config's digest and
+  // what the config says, its layers (`within`, as the archive names them) and their digests;
+  // false, with a problem, when it does not read.
+  bool ReadManifest(const nlohmann::json& manifest, const nlohmann::json& descriptor,
+                    ImageIdentity& image, std::vector<std::string>& within,
+                    std::vector<std::string>& problems) const;
   // The members so named, as the archive gives them; false, with a problem, when one is missing.
   bool LayerNames(const std::vector<std::string>& layers, const std::string& image,
                   std::vector<std::string>& names, std::vector<std::string>& problems) const;

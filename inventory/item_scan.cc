@@ -137,6 +137,8 @@ class ItemScan {
     records_in_content_ = 0;
   }
 
+  // What the scan of the file tells, taken into the lines waiting to be written.
+  ArchiveEvents Events();
   void WriteLines();
   void WriteLine(const Pending& pending, std::uint64_t line);
   // The innermost package or image (of the kind asked) the content at `member` lies in; -1 when
@@ -351,24 +353,7 @@ void ItemScan::WriteLines() {
   scanned_.subject = std::move(lines_.subject);
 }
 
-ScannedItem ItemScan::Run(bool probe_wait) {
-  const int fd = item_.error == 0 && item_.layout == nullptr ? OpenItem(item_, path_) : -1;
-  const int open_error = item_.error != 0 ? item_.error : fd < 0 && item_.layout == nullptr ? errno : 0;
-  if (open_error != 0) {
-    Error({}, open_error, {});
-    WriteLines();
-    return std::move(scanned_);
-  }
-  if (probe_wait && fd >= 0 && settings_.read_ahead != nullptr && ReadAhead::ReadWouldWait(fd)) {
-    settings_.read_ahead->NoteWait();
-  }
-  struct stat status {};
-  if (fd >= 0 && fstat(fd, &status) == 0) {
-    file_id_ = LinePlace::FileId{static_cast<unsigned long long>(status.st_dev),
-                                 static_cast<unsigned long long>(status.st_ino)};
-  }
-  std::optional<CacheKeeper> keeper;
-  if (settings_.nice && fd >= 0) keeper.emplace(fd, status);
+ArchiveEvents ItemScan::Events() {
   ArchiveEvents events{
       [&](const MemberPath& member, const Digests& digests, const zeblix::Record& record) {
         pending_.push_back({Pending::kRecord, member, digests, record, 0, {}});
@@ -394,6 +379,28 @@ ScannedItem ItemScan::Run(bool probe_wait) {
         entries_.Add(archive, name, kind);
       }};
   if (settings_.hash) events.new_digest = [] { return std::make_unique<Sha256>(); };
+  return events;
+}
+
+ScannedItem ItemScan::Run(bool probe_wait) {
+  const int fd = item_.error == 0 && item_.layout == nullptr ? OpenItem(item_, path_) : -1;
+  const int open_error = item_.error != 0 ? item_.error : fd < 0 && item_.layout == nullptr ? errno : 0;
+  if (open_error != 0) {
+    Error({}, open_error, {});
+    WriteLines();
+    return std::move(scanned_);
+  }
+  if (probe_wait && fd >= 0 && settings_.read_ahead != nullptr && ReadAhead::ReadWouldWait(fd)) {
+    settings_.read_ahead->NoteWait();
+  }
+  struct stat status {};
+  if (fd >= 0 && fstat(fd, &status) == 0) {
+    file_id_ = LinePlace::FileId{static_cast<unsigned long long>(status.st_dev),
+                                 static_cast<unsigned long long>(status.st_ino)};
+  }
+  std::optional<CacheKeeper> keeper;
+  if (settings_.nice && fd >= 0) keeper.emplace(fd, status);
+  const ArchiveEvents events = Events();
   // A pipe or device the user named is waited on for its bytes; one found in a tree never is.
   const FileOptions reading{.waits = (item_.named || item_.standard_input) && fd >= 0 &&
                                      !S_ISREG(status.st_mode)};

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   std::string message;
   switch (ParseOptions(argc, argv, options, message)) {
     case ParseOutcome::kHelp:
-      std::fputs(kUsage, stdout);
+      std::fputs(Usage().c_str(), stdout);
       return 0;
     case ParseOutcome::kVersion:
       std::printf("zeblix-inventory %s\n", OwnVersion().c_str());

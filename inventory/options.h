@@ -1,5 +1,6 @@
 // The command line of zeblix-inventory, parsed with getopt_long: GNU conventions (options
-// before, between or after paths; "--" ends them; long options may be abbreviated).
+// before, between or after paths; "--" ends them; long options may be abbreviated). Each option
+// is named once, in a table that also makes --help.
 #pragma once
 
 #include <optional>
@@ -39,5 +40,5 @@ enum class ParseOutcome { kRun, kHelp, kVersion, kVersionKeys, kUsageError };
 // Fills `options` from the command line. On kUsageError, `message` names the problem in one line.
 ParseOutcome ParseOptions(int argc, char** argv, Options& options, std::string& message);
 
-// The text of --help.
-extern const char* const kUsage;
+// The text of --help, made from the table of options.
+std::string Usage();
