@@ -7,6 +7,7 @@
 #include "block/block_request.h"
 #include "emit/output_file.h"
 #include "text/text_forms.h"
+#include "zeblix/zeblix.h"
 
 int main(int argc, char** argv) {
   BlockRequest request;
@@ -16,7 +17,7 @@ int main(int argc, char** argv) {
       std::fputs(kBlockUsage, stdout);
       return 0;
     case RequestOutcome::kVersion:
-      std::printf("zeblix-block %s\n", ZEBLIX_PROJECT_VERSION);
+      std::printf("zeblix-block %s\n", ZEBLIX_VERSION_STRING);
       return 0;
     case RequestOutcome::kRefused:
       std::fprintf(stderr, "zeblix-block: %s (see 'zeblix-block --help')\n", message.c_str());

@@ -11,13 +11,18 @@ function(zeblix_gzip source output)
   add_custom_command(OUTPUT ${output} COMMAND gzip -9nc ${source} > ${output} DEPENDS ${source}
                      VERBATIM)
 endfunction()
+# A manual page names the release it documents, made from the one version.
+function(zeblix_manual_page name output)
+  configure_file(${PROJECT_SOURCE_DIR}/man/${name}.in ${PROJECT_BINARY_DIR}/man/${name} @ONLY)
+  zeblix_gzip(${PROJECT_BINARY_DIR}/man/${name} ${output})
+endfunction()
 set(tools zeblix)
 set(manual_pages ${PROJECT_BINARY_DIR}/zeblix.1.gz)
-zeblix_gzip(${PROJECT_SOURCE_DIR}/man/zeblix.1 ${PROJECT_BINARY_DIR}/zeblix.1.gz)
+zeblix_manual_page(zeblix.1 ${PROJECT_BINARY_DIR}/zeblix.1.gz)
 if(TARGET zeblix-inventory)
   list(APPEND tools zeblix-inventory)
   list(APPEND manual_pages ${PROJECT_BINARY_DIR}/zeblix-inventory.1.gz)
-  zeblix_gzip(${PROJECT_SOURCE_DIR}/man/zeblix-inventory.1 ${PROJECT_BINARY_DIR}/zeblix-inventory.1.gz)
+  zeblix_manual_page(zeblix-inventory.1 ${PROJECT_BINARY_DIR}/zeblix-inventory.1.gz)
   install(FILES ${PROJECT_SOURCE_DIR}/inventory/zeblix-inventory.schema.json
           DESTINATION ${CMAKE_INSTALL_DATADIR}/zeblix COMPONENT tools)
 else()
@@ -28,7 +33,12 @@ which was not built: install nlohmann-json3-dev, libarchive-dev, zlib1g-dev, lib
 liblzma-dev, libzstd-dev, pkg-config and libssl-dev and configure again\")\n")
   set(CPACK_PRE_BUILD_SCRIPTS ${no_inventory})
 endif()
-zeblix_gzip(${PROJECT_SOURCE_DIR}/man/zeblix-block.1 ${PROJECT_BINARY_DIR}/zeblix-block.1.gz)
+zeblix_manual_page(zeblix-block.1 ${PROJECT_BINARY_DIR}/zeblix-block.1.gz)
+# The changelog is the release's history, written by hand: it must tell of this release.
+file(STRINGS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog changelog_top LIMIT_COUNT 1)
+if(NOT changelog_top MATCHES "^zeblix \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "cmake/debian/changelog has no entry for ${PROJECT_VERSION} at its top")
+endif()
 zeblix_gzip(${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${PROJECT_BINARY_DIR}/changelog.gz)
 add_custom_target(zeblix_compressed_docs ALL
                   DEPENDS ${manual_pages} ${PROJECT_BINARY_DIR}/zeblix-block.1.gz

@@ -2,10 +2,12 @@
 // the whole eyecatcher stands in the built executable.
 #include "data/own_version_block.h"
 
+#include "zeblix/zeblix.h"
+
 [[gnu::used]] extern const zeblix::VersionBlock V_ZEBLIX = zeblix::MakeVersionBlock({
     .company = "Quorvantis",
     .description = "Quorvantis Version Utility",
-    .product_version = "6.3.0",
+    .product_version = ZEBLIX_VERSION_STRING,
     .internal_name = "ZEBLIX",
     .copyright = "Copyright (C) Quorvantis. All rights reserved.",
     .product_name = "zeblix",

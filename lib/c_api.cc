@@ -12,13 +12,7 @@
 
 namespace {
 
-#define ZEBLIX_STRING(x) #x
-#define ZEBLIX_VERSION_STRING(major, minor, patch) \
-  ZEBLIX_STRING(major) "." ZEBLIX_STRING(minor) "." ZEBLIX_STRING(patch)
-constexpr const char* kVersion =
-    ZEBLIX_VERSION_STRING(ZEBLIX_VERSION_MAJOR, ZEBLIX_VERSION_MINOR, ZEBLIX_VERSION_PATCH);
-static_assert(std::string_view(kVersion) == ZEBLIX_PROJECT_VERSION,
-              "the header's version macros follow the project's version");
+constexpr const char* kVersion = ZEBLIX_VERSION_STRING;
 
 // A C callback as a C++ one: the record's texts live in this frame for the call.
 zeblix::Callback Adapt(zeblix_record_fn on_record, void* user) {

@@ -52,6 +52,7 @@ class BuildWithBlock(build_ext):
 
 
 setup(
+    version=pkg_config("--modversion", "zeblix"),
     packages=["zeblix"],
     package_data={"zeblix": ["py.typed", "*.pyi"]},
     ext_modules=[Extension(

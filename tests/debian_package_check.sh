@@ -23,7 +23,7 @@ dpkg -i "$build"/*.deb >/dev/null
 
 expected=$(cd "$work" && cp /usr/bin/zeblix . && zeblix zeblix)
 grep -q 'Product Name       - zeblix' <<<"$expected"
-[ "$(zeblix-inventory --version)" = "zeblix-inventory 6.3.0" ]
+[ "$(zeblix-inventory --version)" = "zeblix-inventory $(dpkg-query -W -f '${Version}' zeblix)" ]
 zeblix-inventory -q /usr/bin/zeblix | grep -q '"product_name":"zeblix"'
 for page in zeblix zeblix-inventory zeblix-block; do
   warnings=$(man --warnings -E UTF-8 -Tutf8 -Z "$page" 2>&1 >/dev/null)

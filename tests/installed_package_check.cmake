@@ -54,9 +54,9 @@ list(SORT names)
 set(expected "bin/zeblix zeblix" "bin/zeblix-block zeblix-block"
     "bin/zeblix-inventory zeblix-inventory" "lib/PY/zeblix/_zeblix.abi3.so python3-zeblix"
     "lib/libzeblix.a libzeblix" "lib/libzeblix.so libzeblix" "lib/libzeblix.so.6 libzeblix"
-    "lib/libzeblix.so.6.3.0 libzeblix" "lib/libzeblix-inventory.so libzeblix-inventory"
+    "lib/libzeblix.so.${VERSION} libzeblix" "lib/libzeblix-inventory.so libzeblix-inventory"
     "lib/libzeblix-inventory.so.6 libzeblix-inventory"
-    "lib/libzeblix-inventory.so.6.3.0 libzeblix-inventory")  # links found as the files they name
+    "lib/libzeblix-inventory.so.${VERSION} libzeblix-inventory")  # links found as the files they name
 list(SORT expected)
 if(NOT names STREQUAL expected)
   message(FATAL_ERROR "the blocks of the installed binaries:\n${names}\nexpected:\n${expected}")

@@ -10,6 +10,7 @@
 #include "scan/convert_structure.h"
 #include "scan/version_info.h"
 #include "tests/block_writer.h"
+#include "zeblix/zeblix.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ TEST(ConvertStructure, ParsesTheUtilitysOwnBlock) {
   testdata::BlockFields own;
   own.company = "Quorvantis";
   own.description = "Quorvantis Version Utility";
-  own.product_version = "6.3.0";
+  own.product_version = ZEBLIX_VERSION_STRING;
   own.internal_name = "ZEBLIX";
   own.copyright = "Copyright (C) Quorvantis. All rights reserved.";
   own.product_name = "zeblix";

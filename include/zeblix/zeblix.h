@@ -25,11 +25,18 @@
 #define ZEBLIX_API
 #endif
 
+/* The release, written here only: the build reads it from these three lines. */
 #define ZEBLIX_VERSION_MAJOR 6
 #define ZEBLIX_VERSION_MINOR 3
 #define ZEBLIX_VERSION_PATCH 0
 #define ZEBLIX_VERSION_NUMBER \
   (ZEBLIX_VERSION_MAJOR * 10000 + ZEBLIX_VERSION_MINOR * 100 + ZEBLIX_VERSION_PATCH)
+#define ZEBLIX_STRINGIFY_(x) #x
+#define ZEBLIX_STRINGIFY(x) ZEBLIX_STRINGIFY_(x)
+/* The three as "MAJOR.MINOR.PATCH". */
+#define ZEBLIX_VERSION_STRING                                                \
+  ZEBLIX_STRINGIFY(ZEBLIX_VERSION_MAJOR) "." ZEBLIX_STRINGIFY(ZEBLIX_VERSION_MINOR) "." \
+      ZEBLIX_STRINGIFY(ZEBLIX_VERSION_PATCH)
 
 #ifdef __cplusplus
 extern "C" {
@@ -87,7 +94,7 @@ ZEBLIX_API int zeblix_scan_read(zeblix_read_fn read, void *source, zeblix_record
 ZEBLIX_API int zeblix_scan_bytes(const void *data, size_t size, zeblix_record_fn on_record,
                                  void *user);
 
-/* The library's version, "6.3.0", which may be newer than the header's. */
+/* The library's version, "MAJOR.MINOR.PATCH", which may be newer than the header's. */
 ZEBLIX_API const char *zeblix_version(void);
 
 #ifdef __cplusplus
