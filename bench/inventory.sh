@@ -6,6 +6,8 @@
 # the folder of archives with one job and with two, and `--hash sha256` over libs/ with one job and
 # with two against sha256sum, and the corpus's small/ with two jobs against --no-archives (what the
 # look for archives costs plain files), and prints the ratios and the inventory's peak memory.
+# With BASELINE naming another zeblix-inventory (an earlier build), it runs the same inventory
+# commands in the same rounds, and the last line but one gives each command's ratio to it.
 set -euo pipefail
 # shellcheck source=timing.sh
 . "$(dirname "$0")/timing.sh"
@@ -37,6 +39,10 @@ declare -A cmds=(
   [small-j2]="$inventory -q -j 2 $corpus/small"
   [small-plain]="$inventory -q -j 2 --no-archives $corpus/small"
 )
+inventory_runs=(inv-gz inv-zst many-j1 many-j2 hash-j1 hash-j2 small-j2 small-plain)
+if [ -n "${BASELINE:-}" ]; then
+  for c in "${inventory_runs[@]}"; do cmds[base-$c]=${cmds[$c]/#$inventory/$BASELINE}; done
+fi
 order=("${!cmds[@]}")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -59,4 +65,9 @@ printf 'libs --hash sha256: -j 1 %s s, -j 2 %s s, sha256sum %s s: -j 1 %sx, -j 2
   "$(ratio "${med[hash-j1]}" "${med[sha256sum]}")" "$(ratio "${med[hash-j2]}" "${med[sha256sum]}")"
 printf 'small files -j 2: %s s, --no-archives %s s: %sx\n' "${med[small-j2]}" \
   "${med[small-plain]}" "$(ratio "${med[small-j2]}" "${med[small-plain]}")"
+if [ -n "${BASELINE:-}" ]; then
+  line="against the baseline:"
+  for c in "${inventory_runs[@]}"; do line+=" $c $(ratio "${med[$c]}" "${med[base-$c]}")x"; done
+  echo "$line"
+fi
 echo "summary: small files $(ratio "${med[small-j2]}" "${med[small-plain]}")x --no-archives; --hash -j 1 $(ratio "${med[hash-j1]}" "${med[sha256sum]}")x sha256sum; tar.gz $(ratio "${med[inv-gz]}" "${med[tar-gz]}")x tar -xzO, tar.zst $(ratio "${med[inv-zst]}" "${med[tar-zst]}")x tar --zstd -xO, -j 2 $(ratio "${med[many-j1]}" "${med[many-j2]}")x -j 1; $rounds rounds"
