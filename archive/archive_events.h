@@ -87,4 +87,17 @@ struct ArchiveEvents {
   // archive; what a later layer deletes or hides is judged from them.
   enum class EntryKind : std::uint8_t { kFile, kDirectory, kOther };
   std::function<void(const MemberPath& archive, const std::string& name, EntryKind kind)> on_entry;
+
+  // Optional, for an asker that keeps what image layers hold (by the digest of a layer's bytes as
+  // stored, which image tools name it by): check_digest makes such digests (SHA-256, in hex).
+  std::function<std::unique_ptr<ContentDigest>()> check_digest = nullptr;
+  // A layer the asker knows ("sha256:<hex>") is not scanned: its bytes are only read through
+  // check_digest, and on_known tells it with its digest, or with none when its bytes are not
+  // what its name says.
+  std::function<bool(std::string_view digest)> knows = nullptr;
+  std::function<void(const MemberPath& member, const Digests& digests, const std::string& digest)>
+      on_known = nullptr;
+  // Any other layer is scanned, and then its digest told, so that the asker may keep its events.
+  std::function<void(const MemberPath& member, const std::string& digest)> on_layer_digest =
+      nullptr;
 };

@@ -202,6 +202,12 @@ class Outbox {
   void Entry(const MemberPath& archive, const std::string& name, ArchiveEvents::EntryKind kind) {
     Send({Event::kEntry, archive, {}, {}, static_cast<int>(kind), name});
   }
+  void Known(const MemberPath& member, const Digests& digests, const std::string& digest) {
+    Send({Event::kKnown, member, digests, {}, 0, digest});
+  }
+  void LayerDigest(const MemberPath& member, const std::string& digest) {
+    Send({Event::kLayerDigest, member, {}, {}, 0, digest});
+  }
 
   // Holds what is told from now on, until it is released (to the hold before, or out) or dropped.
   void Hold() { held_.emplace_back(); }
@@ -213,7 +219,7 @@ class Outbox {
   void Drop() { held_.pop_back(); }
 
   struct Event {
-    enum Kind { kRecord, kError, kScanned, kHolder, kEntry } kind;
+    enum Kind { kRecord, kError, kScanned, kHolder, kEntry, kKnown, kLayerDigest } kind;
     MemberPath member;
     Digests digests;
     zeblix::Record record;
@@ -256,6 +262,10 @@ class Outbox {
       case Event::kEntry:
         return events_->on_entry(event.member, event.message,
                                  static_cast<ArchiveEvents::EntryKind>(event.error));
+      case Event::kKnown:
+        return events_->on_known(event.member, event.digests, event.message);
+      case Event::kLayerDigest:
+        return events_->on_layer_digest(event.member, event.message);
     }
   }
 
@@ -410,6 +420,12 @@ class PackedScan {
   std::optional<Failure> ScanMember(struct archive* reader, const ContentStream& source,
                                     std::string name, int archives, MemberBookkeeping::Wish wish,
                                     bool& fatal);
+  // Reads a layer the asker knows only to check its bytes against `layer`, its named digest,
+  // and tells it known; a layer that does not read whole, or not as named, is told with no digest.
+  std::optional<Failure> CheckKnownLayer(ContentStream& stream, std::string name,
+                                         const std::string& layer, bool& fatal);
+  // The slot the digest of the named member's bytes as stored will be in, once it is read.
+  std::shared_ptr<std::string> CheckDigest(ContentStream& stream);
   // Tells the packages and images an archive's members showed it to be.
   void TellHolders(const MemberBookkeeping& book);
   // An RPM's identity, from its headers before its payload is read; nullopt, with why, when they
@@ -698,6 +714,25 @@ bool PackedScan::TakeMember(MemberPass& pass, struct archive_entry* entry) {
   return !fatal;
 }
 
+std::shared_ptr<std::string> PackedScan::CheckDigest(ContentStream& stream) {
+  if (events_->new_digest) return digests_.back();  // the member's own, made anyway
+  auto slot = std::make_shared<std::string>();
+  stream.DigestInto(slot, events_->check_digest());
+  return slot;
+}
+
+std::optional<Failure> PackedScan::CheckKnownLayer(ContentStream& stream, std::string name,
+                                                   const std::string& layer, bool& fatal) {
+  const Named named(*this, stream, std::move(name));
+  const std::shared_ptr<std::string> digest = CheckDigest(stream);
+  stream.Finish();
+  fatal = stream.fatal();
+  const bool checked = !stream.failed() && "sha256:" + *digest == layer;
+  outbox_.Known(where_, digests_, checked ? layer : std::string());
+  if (!stream.failed()) return std::nullopt;
+  return Failure{stream.error(), stream.message()};
+}
+
 void PackedScan::TellHolders(const MemberBookkeeping& book) {
   std::vector<std::string> problems;
   for (Holder& holder : book.Holders(where_, problems)) outbox_.Holds(std::move(holder), digests_);
@@ -738,12 +773,19 @@ std::optional<Failure> PackedScan::ScanMember(struct archive* reader, const Cont
     const std::span<const std::uint8_t> head = stream.Head(kMostBookkeepingBytes + 1);
     if (!stream.failed()) wish.bytes->assign(head.begin(), head.end());
   }
+  // A layer the asker keeps is known by its digest: its bytes are only checked against it.
+  const std::string layer = events_->check_digest ? NamedDigest(name) : "";
+  if (!layer.empty() && events_->knows && events_->knows(layer)) {
+    return CheckKnownLayer(stream, std::move(name), layer, fatal);
+  }
   std::string* const outer_control = std::exchange(control_wanted_, wish.control);
   const bool outer_layer = std::exchange(in_layer_, events_->on_entry && IsImageBlobName(name));
   {
     const Named named(*this, stream, std::move(name));
+    const std::shared_ptr<std::string> digest = layer.empty() ? nullptr : CheckDigest(stream);
     ScanContent(stream, /*decompressed=*/false, archives, 0);
     stream.Finish();
+    if (digest != nullptr && !stream.failed()) outbox_.LayerDigest(where_, "sha256:" + *digest);
   }
   control_wanted_ = outer_control;
   in_layer_ = outer_layer;

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -12,7 +13,7 @@
 
 namespace {
 
-enum Kind : std::uint8_t { kRecord = 1, kError, kScanned, kHolder, kEntry, kDigest, kEnd };
+enum Kind : std::uint8_t { kRecord = 1, kError, kScanned, kHolder, kEntry, kDigest, kEnd, kKnown, kLayerDigest };
 constexpr std::size_t kFlushAt = 64 * 1024;
 constexpr std::int64_t kFlushEveryMs = 100;
 constexpr std::size_t kFrameHead = 5;  // a 32-bit size, then the kind
@@ -74,11 +75,14 @@ void PutHolder(std::string& out, const Holder& holder) {
   PutTexts(out, holder.within);
 }
 
+}  // namespace
+
 // Reads fields in order; once one does not fit, every later read fails too.
-class Fields {
+class WireFields {
  public:
-  explicit Fields(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  explicit WireFields(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
   bool ok() const { return ok_ && bytes_.empty(); }
+  bool failed() const { return !ok_; }
 
   template <typename T>
   T Get() {
@@ -113,7 +117,9 @@ class Fields {
   bool ok_ = true;
 };
 
-zeblix::Record GetRecord(Fields& in) {
+namespace {
+
+zeblix::Record GetRecord(WireFields& in) {
   zeblix::Record r;
   r.format = static_cast<zeblix::Format>(in.Get<std::uint8_t>());
   r.offset = in.Get<std::int64_t>();
@@ -129,7 +135,7 @@ zeblix::Record GetRecord(Fields& in) {
   return r;
 }
 
-Holder GetHolder(Fields& in) {
+Holder GetHolder(WireFields& in) {
   Holder holder;
   if (in.Get<std::uint8_t>() != 0) {
     PackageIdentity& p = holder.package.emplace();
@@ -175,6 +181,7 @@ ArchiveEvents EventWriter::Events(const ArchiveEvents& like) {
     Frame(kScanned, fields);
   };
   events.new_digest = like.new_digest;
+  AddLayerEvents(like, events);
   if (like.on_holder) {
     events.on_holder = [this](const Holder& holder, const Digests& digests) {
       std::string fields;
@@ -194,6 +201,29 @@ ArchiveEvents EventWriter::Events(const ArchiveEvents& like) {
     };
   }
   return events;
+}
+
+void EventWriter::AddLayerEvents(const ArchiveEvents& like, ArchiveEvents& events) {
+  events.check_digest = like.check_digest;
+  events.knows = like.knows;
+  if (like.on_known) {
+    events.on_known = [this](const MemberPath& member, const Digests& digests,
+                             const std::string& digest) {
+      std::string fields;
+      PutTexts(fields, member);
+      fields += DigestIds(digests);
+      PutText(fields, digest);
+      Frame(kKnown, fields);
+    };
+  }
+  if (like.on_layer_digest) {
+    events.on_layer_digest = [this](const MemberPath& member, const std::string& digest) {
+      std::string fields;
+      PutTexts(fields, member);
+      PutText(fields, digest);
+      Frame(kLayerDigest, fields);
+    };
+  }
 }
 
 std::string EventWriter::DigestIds(const Digests& digests) {
@@ -239,6 +269,24 @@ bool EventWriter::Finish() {
   return !broken_;
 }
 
+Digests EventReader::DigestSlots(WireFields& in) {
+  Digests slots;
+  const auto count = in.Get<std::uint32_t>();
+  for (std::uint32_t i = 0; i < count && !in.failed(); ++i) {
+    slots.push_back(Slot(in.Get<std::uint64_t>()));
+  }
+  return slots;
+}
+
+void EventReader::TellLayer(std::uint8_t kind, WireFields& in) {
+  const MemberPath member = in.Texts();
+  const Digests slots = kind == kKnown ? DigestSlots(in) : Digests();
+  const std::string digest = in.Text();
+  if (!in.ok()) return;
+  if (kind == kKnown && events_.on_known) events_.on_known(member, slots, digest);
+  if (kind == kLayerDigest && events_.on_layer_digest) events_.on_layer_digest(member, digest);
+}
+
 EventReader::EventReader(const ArchiveEvents& events, const Digests& known) : events_(events) {
   for (const auto& slot : known) slots_.emplace(reinterpret_cast<std::uintptr_t>(slot.get()), slot);
 }
@@ -253,7 +301,7 @@ bool EventReader::Take(std::span<const std::uint8_t> bytes) {
   pending_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   std::size_t at = 0;
   while (!broken_ && pending_.size() - at >= kFrameHead) {
-    Fields head({reinterpret_cast<const std::uint8_t*>(pending_.data() + at), 4});
+    WireFields head({reinterpret_cast<const std::uint8_t*>(pending_.data() + at), 4});
     const auto size = head.Get<std::uint32_t>();
     if (size == 0) broken_ = true;
     if (broken_ || pending_.size() - at - 4 < size) break;
@@ -266,15 +314,8 @@ bool EventReader::Take(std::span<const std::uint8_t> bytes) {
 }
 
 bool EventReader::Tell(std::uint8_t kind, std::span<const std::uint8_t> bytes) {
-  Fields in(bytes);
-  const auto digests = [&] {
-    Digests slots;
-    const auto count = in.Get<std::uint32_t>();
-    for (std::uint32_t i = 0; i < count && i < bytes.size(); ++i) {
-      slots.push_back(Slot(in.Get<std::uint64_t>()));
-    }
-    return slots;
-  };
+  WireFields in(bytes);
+  const auto digests = [&] { return DigestSlots(in); };
   switch (kind) {
     case kRecord: {
       const MemberPath member = in.Texts();
@@ -309,6 +350,10 @@ bool EventReader::Tell(std::uint8_t kind, std::span<const std::uint8_t> bytes) {
       if (in.ok() && events_.on_entry) events_.on_entry(archive, name, entry_kind);
       break;
     }
+    case kKnown:
+    case kLayerDigest:
+      TellLayer(kind, in);
+      break;
     case kDigest: {
       const auto id = in.Get<std::uint64_t>();
       std::string value = in.Text();
@@ -322,4 +367,197 @@ bool EventReader::Tell(std::uint8_t kind, std::span<const std::uint8_t> bytes) {
       return false;
   }
   return in.ok();
+}
+
+namespace {
+
+// A log's digests as their values, or the values as new slots.
+void PutDigestValues(std::string& out, const Digests& digests) {
+  Put<std::uint32_t>(out, static_cast<std::uint32_t>(digests.size()));
+  for (const auto& slot : digests) PutText(out, *slot);
+}
+
+Digests GetDigestValues(WireFields& in) {
+  Digests digests;
+  for (std::string& value : in.Texts()) digests.push_back(std::make_shared<std::string>(std::move(value)));
+  return digests;
+}
+
+// What follows the first `skipped` of a path, or of a list of digests.
+template <typename List>
+List From(const List& list, std::size_t skipped) {
+  return List(list.begin() + static_cast<std::ptrdiff_t>(skipped), list.end());
+}
+
+MemberPath Joined(const MemberPath& root, const MemberPath& relative) {
+  MemberPath path = root;
+  path.insert(path.end(), relative.begin(), relative.end());
+  return path;
+}
+
+// A kept event's digests under `root`: `root`'s own first (when it has any), then the kept ones
+// below it.
+Digests Rooted(const Digests& root_digests, const Digests& kept, bool rooted) {
+  if (!rooted || kept.empty()) return kept;
+  Digests digests = root_digests;
+  digests.insert(digests.end(), kept.begin() + 1, kept.end());
+  return digests;
+}
+
+}  // namespace
+
+ArchiveEvents EventLog::Recording(const ArchiveEvents& next) {
+  ArchiveEvents events = next;
+  events.on_record = [this, next](const MemberPath& member, const Digests& digests,
+                                  const zeblix::Record& record) {
+    Keep({Kind::kRecord, member, digests, record});
+    next.on_record(member, digests, record);
+  };
+  events.on_error = [this, next](const MemberPath& member, int error, const std::string& message) {
+    Keep({Kind::kError, member, {}, {}, error, message});
+    next.on_error(member, error, message);
+  };
+  events.on_scanned = [this, next](const MemberPath& member, const Digests& digests) {
+    Keep({Kind::kScanned, member, digests, {}});
+    next.on_scanned(member, digests);
+  };
+  if (next.on_holder) {
+    events.on_holder = [this, next](const Holder& holder, const Digests& digests) {
+      Keep({.kind = Kind::kHolder, .member = holder.where, .digests = digests, .holder = holder});
+      next.on_holder(holder, digests);
+    };
+  }
+  if (next.on_entry) {
+    events.on_entry = [this, next](const MemberPath& archive, const std::string& name,
+                                   ArchiveEvents::EntryKind kind) {
+      Keep({.kind = Kind::kEntry, .member = archive, .digests = {}, .text = name,
+            .entry_kind = kind});
+      next.on_entry(archive, name, kind);
+    };
+  }
+  return events;
+}
+
+void EventLog::Keep(Event&& event) {
+  // A path's names, a record's texts and an entry's name are most of an event.
+  constexpr std::size_t kFixed = 64;
+  std::size_t size = kFixed + event.text.size() + sizeof(zeblix::Record);
+  for (const std::string& name : event.member) size += name.size() + kFixed;
+  kept_bytes_ += size;
+  if (whole()) events_.push_back(std::move(event));
+}
+
+bool EventLog::Under(const MemberPath& member, const MemberPath& root) {
+  return member.size() >= root.size() && std::equal(root.begin(), root.end(), member.begin());
+}
+
+bool EventLog::HasErrors(const MemberPath& root) const {
+  return std::any_of(events_.begin(), events_.end(), [&](const Event& event) {
+    return event.kind == Kind::kError && Under(event.member, root);
+  });
+}
+
+std::string EventLog::EventBytes(const Event& event, std::size_t skipped) const {
+  std::string fields;
+  Put<std::uint8_t>(fields, static_cast<std::uint8_t>(event.kind));
+  PutTexts(fields, From(event.member, skipped));
+  PutDigestValues(fields, event.digests.empty() ? event.digests : From(event.digests, skipped));
+  switch (event.kind) {
+    case Kind::kRecord:
+      PutRecord(fields, event.record);
+      break;
+    case Kind::kError:
+      Put<std::int32_t>(fields, event.error);
+      PutText(fields, event.text);
+      break;
+    case Kind::kScanned:
+      break;
+    case Kind::kHolder: {
+      Holder holder = event.holder;
+      holder.where = From(holder.where, skipped);
+      PutHolder(fields, holder);
+      break;
+    }
+    case Kind::kEntry:
+      PutText(fields, event.text);
+      Put<std::uint8_t>(fields, static_cast<std::uint8_t>(event.entry_kind));
+      break;
+  }
+  std::string frame;
+  PutText(frame, fields);
+  return frame;
+}
+
+std::string EventLog::Bytes(const MemberPath& root) const {
+  std::string bytes;
+  for (const Event& event : events_) {
+    if (Under(event.member, root)) bytes += EventBytes(event, root.size());
+  }
+  PutText(bytes, {});  // the end: an empty frame
+  return bytes;
+}
+
+bool EventLog::Read(std::span<const std::uint8_t> bytes) {
+  std::vector<Event> events;
+  WireFields frames(bytes);
+  for (std::string frame = frames.Text(); !frame.empty(); frame = frames.Text()) {
+    WireFields in({reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size()});
+    Event event{static_cast<Kind>(in.Get<std::uint8_t>()), in.Texts(), {}};
+    event.digests = GetDigestValues(in);
+    switch (event.kind) {
+      case Kind::kRecord:
+        event.record = GetRecord(in);
+        break;
+      case Kind::kError:
+        event.error = in.Get<std::int32_t>();
+        event.text = in.Text();
+        break;
+      case Kind::kScanned:
+        break;
+      case Kind::kHolder:
+        event.holder = GetHolder(in);
+        break;
+      case Kind::kEntry:
+        event.text = in.Text();
+        event.entry_kind = static_cast<ArchiveEvents::EntryKind>(in.Get<std::uint8_t>());
+        break;
+      default:
+        return false;
+    }
+    if (!in.ok()) return false;
+    events.push_back(std::move(event));
+  }
+  if (!frames.ok()) return false;  // cut short, or bytes after the end
+  events_ = std::move(events);
+  return true;
+}
+
+void EventLog::Tell(const ArchiveEvents& events, const MemberPath& root,
+                    const Digests& root_digests) const {
+  const bool rooted = !root.empty();
+  for (const Event& event : events_) {
+    const MemberPath member = Joined(root, event.member);
+    const Digests digests = Rooted(root_digests, event.digests, rooted);
+    switch (event.kind) {
+      case Kind::kRecord:
+        events.on_record(member, digests, event.record);
+        break;
+      case Kind::kError:
+        events.on_error(member, event.error, event.text);
+        break;
+      case Kind::kScanned:
+        events.on_scanned(member, digests);
+        break;
+      case Kind::kHolder:
+        if (events.on_holder) {
+          Holder holder = event.holder;
+          holder.where = Joined(root, holder.where);
+          events.on_holder(holder, digests);
+        }
+        break;
+      case Kind::kEntry:
+        if (events.on_entry) events.on_entry(member, event.text, event.entry_kind);
+        break;
+    }
+  }
 }

@@ -10,8 +10,11 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "archive/archive_events.h"
+
+class WireFields;
 
 class EventWriter {
  public:
@@ -24,6 +27,7 @@ class EventWriter {
   bool Finish();
 
  private:
+  void AddLayerEvents(const ArchiveEvents& like, ArchiveEvents& events);
   void Frame(std::uint8_t kind, const std::string& fields);
   void Flush();
   std::string DigestIds(const Digests& digests);
@@ -47,6 +51,8 @@ class EventReader {
 
  private:
   bool Tell(std::uint8_t kind, std::span<const std::uint8_t> fields);
+  void TellLayer(std::uint8_t kind, WireFields& in);
+  Digests DigestSlots(WireFields& in);
   std::shared_ptr<std::string> Slot(std::uint64_t id);
 
   const ArchiveEvents& events_;
@@ -54,4 +60,48 @@ class EventReader {
   std::map<std::uint64_t, std::shared_ptr<std::string>> slots_;
   bool ended_ = false;
   bool broken_ = false;
+};
+
+// A scan's events kept in order, to be told again later: what a cache holds of a file, or of one
+// image layer. Digests are kept as their values: the scan is over when the bytes are made.
+class EventLog {
+ public:
+  // Callbacks that keep each event, then tell it to `next`'s; the rest are `next`'s own.
+  ArchiveEvents Recording(const ArchiveEvents& next);
+
+  // What one log may keep, roughly: a file that tells more is not kept whole (whole() is false).
+  static constexpr std::size_t kMostKeptBytes = std::size_t{64} << 20;
+
+  // Whether every event told was kept.
+  bool whole() const { return kept_bytes_ <= kMostKeptBytes; }
+  // Whether an error was told at or under `root`.
+  bool HasErrors(const MemberPath& root = {}) const;
+  // The events at or under `root`, their member paths from below it, as bytes.
+  std::string Bytes(const MemberPath& root = {}) const;
+  // Takes the events `bytes` hold, in place of any kept; false, keeping none, when they do not
+  // read whole.
+  bool Read(std::span<const std::uint8_t> bytes);
+  // Tells the events kept to `events`, each under `root`; `root_digests` are those of `root`
+  // itself (the file's, then one for each name), which stand before the kept ones.
+  void Tell(const ArchiveEvents& events, const MemberPath& root = {},
+            const Digests& root_digests = {}) const;
+
+ private:
+  enum class Kind : std::uint8_t { kRecord = 1, kError, kScanned, kHolder, kEntry };
+  struct Event {
+    Kind kind;
+    MemberPath member;  // the archive's, for an entry; the holder's where, for a holder
+    Digests digests;
+    zeblix::Record record = {};
+    int error = 0;
+    std::string text = {};  // an error's message, or an entry's name
+    ArchiveEvents::EntryKind entry_kind = ArchiveEvents::EntryKind::kFile;
+    Holder holder = {};
+  };
+  static bool Under(const MemberPath& member, const MemberPath& root);
+  void Keep(Event&& event);
+  std::string EventBytes(const Event& event, std::size_t skipped) const;
+
+  std::vector<Event> events_;
+  std::size_t kept_bytes_ = 0;
 };

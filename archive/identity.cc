@@ -392,6 +392,18 @@ bool IsImageBlobName(std::string_view name) {
   return stem.size() == 64 && IsHex(stem);
 }
 
+std::string NamedDigest(std::string_view name) {
+  name = WithoutDotSlash(name);
+  if (name.starts_with("blobs/sha256/")) {
+    name.remove_prefix(13);
+  } else if (name.ends_with(".tar") && name.find('/') == std::string_view::npos) {
+    name.remove_suffix(4);
+  } else {
+    return {};
+  }
+  return name.size() == 64 && IsHex(name) ? "sha256:" + std::string(name) : std::string();
+}
+
 bool ImageBookkeeping::Wants(std::string_view name, std::int64_t size) const {
   if (size > static_cast<std::int64_t>(kMostBookkeepingBytes)) return false;
   name = WithoutDotSlash(name);

@@ -68,6 +68,10 @@ struct Holder {
 // them: blobs/sha256/<hex>, <hex>.tar, <hex>.json, <id>/layer.tar.
 bool IsImageBlobName(std::string_view name);
 
+// The digest a member's name says its bytes as stored have, "sha256:<hex>", where image tools
+// name layers by it (blobs/sha256/<hex>, <hex>.tar); empty for any other name.
+std::string NamedDigest(std::string_view name);
+
 // A .deb's identity from its control file; nullopt with `problem` set when a field is missing or
 // is not a short line of UTF-8 text.
 std::optional<PackageIdentity> ReadDebControl(std::string_view control, std::string& problem);

@@ -30,7 +30,7 @@ else()
   set(no_inventory ${PROJECT_BINARY_DIR}/cpack_requires_inventory.cmake)
   file(WRITE ${no_inventory} "message(FATAL_ERROR \"the zeblix package holds zeblix-inventory, \
 which was not built: install nlohmann-json3-dev, libarchive-dev, zlib1g-dev, libbz2-dev, \
-liblzma-dev, libzstd-dev, pkg-config and libssl-dev and configure again\")\n")
+liblzma-dev, libzstd-dev, pkg-config, libssl-dev and libsqlite3-dev and configure again\")\n")
   set(CPACK_PRE_BUILD_SCRIPTS ${no_inventory})
 endif()
 zeblix_manual_page(zeblix-block.1 ${PROJECT_BINARY_DIR}/zeblix-block.1.gz)

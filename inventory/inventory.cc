@@ -155,6 +155,13 @@ std::vector<WalkOptions::Skipped> OwnOutput(const std::string& target, const Out
   return skipped;
 }
 
+// Tells what went wrong with the cache, in one line: the run goes on without it.
+void WarnOfCache(const Options& options, const std::string& warning, ProgressLine& progress) {
+  if (warning.empty()) return;
+  progress.Message("zeblix-inventory: --cache: " + TerminalText(*options.cache) + ": " +
+                   TerminalText(warning) + "\n");
+}
+
 // A nightly job's manners: the disk only when no one else wants it, and the CPU likewise.
 void BeNice() {
   constexpr int kWhoProcess = 1, kClassIdle = 3, kClassShift = 13;
@@ -180,6 +187,34 @@ void WalkAll(const Options& options, int list, TreeWalk& walk, OrderedScan& scan
 }
 
 }  // namespace
+
+namespace {
+
+// What a scan's events depend on besides the file: the engine's build, and the options that
+// change what it tells (not those that only change how lines are written).
+std::string CacheFingerprint(const Options& options) {
+  const ArchiveLimits& limits = options.archive_limits;
+  return EngineBuild() + " archives=" + std::to_string(options.archives) +
+         " hash=" + std::to_string(options.hash) + " depth=" + std::to_string(limits.depth) +
+         " max-bytes=" + std::to_string(limits.max_bytes) +
+         " max-ratio=" + std::to_string(limits.max_ratio) +
+         " max-memory=" + std::to_string(limits.max_memory);
+}
+
+std::int64_t RealTimeNs() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+}  // namespace
+
+std::unique_ptr<ItemCache> OpenCache(const Options& options, std::string& warning) {
+  if (!options.cache) return nullptr;
+  CacheOptions cache{*options.cache, CacheFingerprint(options), options.cache_max_bytes, RealTimeNs};
+  if (const auto now = options.cache_clock_ns) cache.clock = [now = *now] { return now; };
+  return ItemCache::Open(cache, warning);
+}
 
 ScanSettings SettingsOf(const Options& options, const LineWriter& writer, bool progress_shown,
                         ReadAhead* read_ahead) {
@@ -249,11 +284,17 @@ int RunInventory(const Options& options, std::string_view tool_version) {
   const std::unique_ptr<LineWriter> line_writer = MakeLineWriter(options.format);
   ItemWriter writer(*line_writer, lines, progress);
   lines.Append(line_writer->Begin());
+  std::string warning;
+  const std::unique_ptr<ItemCache> cache = OpenCache(options, warning);
+  WarnOfCache(options, warning, progress);
+  ScanSettings settings = SettingsOf(options, *line_writer, progress_shown, &read_ahead);
+  settings.cache = cache.get();
   const PassedOver passed = WalkAndScan(
-      options, SettingsOf(options, *line_writer, progress_shown, &read_ahead), list,
+      options, settings, list,
       [&](const WalkItem& item, ScannedItem&& scanned) { writer.Take(item, std::move(scanned)); },
       options.output ? OwnOutput(*options.output, file) : std::vector<WalkOptions::Skipped>());
   if (list > STDIN_FILENO) close(list);
+  if (cache != nullptr) WarnOfCache(options, cache->Finish(), progress);
   lines.Append(line_writer->End(tool_version, writer.subject()));
   // The document is put in place whole even when some paths could not be read: those are errors
   // of their own, and the exit status says so.

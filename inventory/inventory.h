@@ -15,6 +15,10 @@
 // `tool_version` is the version a CycloneDX document names the tool by.
 int RunInventory(const Options& options, std::string_view tool_version);
 
+// The cache --cache names, for scans under `options`; nullptr without --cache, or, with a one-line
+// `warning`, when it cannot be used (the run goes on without it).
+std::unique_ptr<ItemCache> OpenCache(const Options& options, std::string& warning);
+
 // What items are scanned with under `options`, their lines made by `writer`; `read_ahead` (may
 // be null) reads ahead for cold disks.
 ScanSettings SettingsOf(const Options& options, const LineWriter& writer, bool progress_shown,

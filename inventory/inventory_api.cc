@@ -96,6 +96,9 @@ int zeblix_inventory_run(zeblix_inventory* run, zeblix_inventory_line_fn on_line
     ReadAhead read_ahead;
     const std::unique_ptr<LineWriter> writer = MakeJsonLinesWriter();
     ScanSettings settings = SettingsOf(options, *writer, /*progress_shown=*/false, &read_ahead);
+    std::string warning;  // a cache that cannot be used is left out; the lines are the same
+    const std::unique_ptr<ItemCache> cache = OpenCache(options, warning);
+    settings.cache = cache.get();
     settings.errors_on_stderr = false;
     std::uint64_t errors = 0;
     WalkAndScan(
@@ -106,6 +109,7 @@ int zeblix_inventory_run(zeblix_inventory* run, zeblix_inventory_line_fn on_line
         },
         {});
     if (list >= 0) close(list);
+    if (cache != nullptr) cache->Finish();
     if (run->cancel.load()) return ECANCELED;
     return errors == 0 ? 0 : 1;
   } catch (const std::bad_alloc&) {

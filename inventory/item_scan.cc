@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "archive/archive_scan.h"
+#include "archive/event_wire.h"
 #include "archive/layer_view.h"
 #include "archive/layout_scan.h"
 #include "text/words.h"
@@ -139,6 +140,17 @@ class ItemScan {
 
   // What the scan of the file tells, taken into the lines waiting to be written.
   ArchiveEvents Events();
+  // The file told again from the cache, its identity unchanged; false when it must be read.
+  bool FromCache();
+  // Scans the open file (or layout), taking the layers the cache knows from it when `known`.
+  void Scan(int fd, const struct stat& status, bool known);
+  // What the cache is given to tell the layers it knows, and to keep the others.
+  void AddLayerHooks(ArchiveEvents& events);
+  void Known(const MemberPath& member, const Digests& digests, const std::string& digest);
+  // Keeps what the file and its layers told, when the file was read whole without an error.
+  void Keep(const struct stat& status, std::int64_t read_at);
+  // Forgets what a scan found, to scan the file again.
+  void Reset();
   void WriteLines();
   void WriteLine(const Pending& pending, std::uint64_t line);
   // The innermost package or image (of the kind asked) the content at `member` lies in; -1 when
@@ -183,6 +195,12 @@ class ItemScan {
   LayerEntries entries_;
   std::vector<std::optional<ImageLayers>> layers_;  // beside holders_, for images
   std::size_t records_in_content_ = 0;
+  // With --cache: every event of the file, as told; the layers read whole, with their digests;
+  // and whether a layer the cache knew did not read as known, so that the file is read again.
+  EventLog log_;
+  ArchiveEvents recording_;
+  std::vector<std::pair<MemberPath, std::string>> layer_digests_;
+  bool read_again_ = false;
   std::optional<LinePlace::FileId> file_id_;  // the file's, when it is one file on disk
 };
 
@@ -382,25 +400,68 @@ ArchiveEvents ItemScan::Events() {
   return events;
 }
 
-ScannedItem ItemScan::Run(bool probe_wait) {
-  const int fd = item_.error == 0 && item_.layout == nullptr ? OpenItem(item_, path_) : -1;
-  const int open_error = item_.error != 0 ? item_.error : fd < 0 && item_.layout == nullptr ? errno : 0;
-  if (open_error != 0) {
-    Error({}, open_error, {});
-    WriteLines();
-    return std::move(scanned_);
-  }
-  if (probe_wait && fd >= 0 && settings_.read_ahead != nullptr && ReadAhead::ReadWouldWait(fd)) {
-    settings_.read_ahead->NoteWait();
+FileIdentity IdentityOf(const struct stat& status) {
+  return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+          status.st_size,
+          std::int64_t{status.st_mtim.tv_sec} * 1000000000 + status.st_mtim.tv_nsec,
+          std::int64_t{status.st_ctim.tv_sec} * 1000000000 + status.st_ctim.tv_nsec};
+}
+
+bool ItemScan::FromCache() {
+  if (settings_.cache == nullptr || item_.error != 0 || item_.layout != nullptr ||
+      item_.standard_input) {
+    return false;
   }
   struct stat status {};
-  if (fd >= 0 && fstat(fd, &status) == 0) {
-    file_id_ = LinePlace::FileId{static_cast<unsigned long long>(status.st_dev),
-                                 static_cast<unsigned long long>(status.st_ino)};
+  const bool found = item_.named || item_.directory == nullptr
+                         ? stat(path_.c_str(), &status) == 0
+                         : fstatat(item_.directory->fd(), item_.name.c_str(), &status, 0) == 0;
+  if (!found || !S_ISREG(status.st_mode)) return false;
+  const std::optional<std::string> bytes =
+      settings_.cache->Lookup(IdentityOf(status), BaseName(path_));
+  EventLog kept;
+  if (!bytes || !kept.Read({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()})) {
+    return false;
   }
-  std::optional<CacheKeeper> keeper;
-  if (settings_.nice && fd >= 0) keeper.emplace(fd, status);
-  const ArchiveEvents events = Events();
+  file_id_ = LinePlace::FileId{static_cast<unsigned long long>(status.st_dev),
+                               static_cast<unsigned long long>(status.st_ino)};
+  kept.Tell(Events());
+  return true;
+}
+
+void ItemScan::Known(const MemberPath& member, const Digests& digests, const std::string& digest) {
+  const std::optional<std::string> bytes =
+      digest.empty() ? std::nullopt : settings_.cache->Layer(digest);
+  EventLog layer;
+  if (!bytes || !layer.Read({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()})) {
+    read_again_ = true;
+    return;
+  }
+  layer.Tell(recording_, member, digests);
+  ++scanned_.totals.cached_layers;
+}
+
+void ItemScan::AddLayerHooks(ArchiveEvents& events) {
+  events.check_digest = [] { return std::make_unique<Sha256>(); };
+  events.on_layer_digest = [this](const MemberPath& member, const std::string& digest) {
+    layer_digests_.emplace_back(member, digest);
+  };
+  events.on_known = [this](const MemberPath& member, const Digests& digests,
+                           const std::string& digest) { Known(member, digests, digest); };
+}
+
+void ItemScan::Scan(int fd, const struct stat& status, bool known) {
+  ArchiveEvents events = Events();
+  if (settings_.cache != nullptr) {
+    recording_ = log_.Recording(events);
+    events = recording_;
+    if (S_ISREG(status.st_mode)) AddLayerHooks(events);
+    if (known) {
+      events.knows = [layers = settings_.cache->KnownLayers()](std::string_view digest) {
+        return layers->count(digest) > 0;
+      };
+    }
+  }
   // A pipe or device the user named is waited on for its bytes; one found in a tree never is.
   const FileOptions reading{.waits = (item_.named || item_.standard_input) && fd >= 0 &&
                                      !S_ISREG(status.st_mode)};
@@ -411,12 +472,73 @@ ScannedItem ItemScan::Run(bool probe_wait) {
   } else {
     ScanFileBytes(fd, settings_.archive_limits, events, reading);
   }
+}
+
+void ItemScan::Reset() {
+  pending_.clear();
+  holders_.clear();
+  by_where_.clear();
+  entries_ = {};
+  layers_.clear();
+  records_in_content_ = 0;
+  log_ = {};
+  layer_digests_.clear();
+  read_again_ = false;
+}
+
+void ItemScan::Keep(const struct stat& status, std::int64_t read_at) {
+  if (settings_.cache == nullptr || !S_ISREG(status.st_mode) || item_.layout != nullptr ||
+      !log_.whole()) {
+    return;
+  }
+  const std::atomic<bool>* cancel = settings_.archive_limits.cancel;
+  if (cancel != nullptr && cancel->load()) return;
+  for (const auto& [member, digest] : layer_digests_) {
+    if (!log_.HasErrors(member)) settings_.cache->StoreLayer(digest, log_.Bytes(member));
+  }
+  if (!log_.HasErrors()) {
+    settings_.cache->Store(IdentityOf(status), BaseName(path_), log_.Bytes(), read_at);
+  }
+}
+
+ScannedItem ItemScan::Run(bool probe_wait) {
+  if (FromCache()) {
+    WriteLines();
+    scanned_.totals.files = scanned_.totals.cached = 1;
+    return std::move(scanned_);
+  }
+  const int fd = item_.error == 0 && item_.layout == nullptr ? OpenItem(item_, path_) : -1;
+  const int open_error = item_.error != 0 ? item_.error : fd < 0 && item_.layout == nullptr ? errno : 0;
+  if (open_error != 0) {
+    Error({}, open_error, {});
+    WriteLines();
+    return std::move(scanned_);
+  }
+  if (probe_wait && fd >= 0 && settings_.read_ahead != nullptr && ReadAhead::ReadWouldWait(fd)) {
+    settings_.read_ahead->NoteWait();
+  }
+  // The identity is taken before the first byte is read, and the moment it is taken before it.
+  const std::int64_t read_at = settings_.cache != nullptr ? settings_.cache->Now() : 0;
+  struct stat status {};
+  if (fd >= 0 && fstat(fd, &status) == 0) {
+    file_id_ = LinePlace::FileId{static_cast<unsigned long long>(status.st_dev),
+                                 static_cast<unsigned long long>(status.st_ino)};
+  }
+  std::optional<CacheKeeper> keeper;
+  if (settings_.nice && fd >= 0) keeper.emplace(fd, status);
+  Scan(fd, status, /*known=*/true);
+  if (read_again_ && lseek(fd, 0, SEEK_SET) == 0) {
+    Reset();
+    scanned_.totals.cached_layers = 0;
+    Scan(fd, status, /*known=*/false);
+  }
   if (settings_.count_bytes && fd >= 0) {
     const off_t position = lseek(fd, 0, SEEK_CUR);
     if (position > 0) scanned_.totals.bytes = static_cast<std::uint64_t>(position);
   }
   keeper.reset();  // before the descriptor goes
   if (fd >= 0) close(fd);
+  Keep(status, read_at);
   WriteLines();
   scanned_.totals.files = 1;
   return std::move(scanned_);

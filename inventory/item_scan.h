@@ -6,6 +6,7 @@
 #include <string>
 
 #include "archive/archive_events.h"
+#include "cache/item_cache.h"
 #include "emit/line_writer.h"
 #include "inventory/progress_line.h"
 #include "walk/read_ahead.h"
@@ -25,6 +26,7 @@ struct ScanSettings {
   // The run's one item, a file: a package or image it is becomes the document's subject.
   bool subject = false;
   bool nice = false;  // --nice: the pages a file brought into the page cache let go after it
+  ItemCache* cache = nullptr;  // --cache: files and layers told again from it when unchanged
 };
 
 // The lines of one item, what it tells on standard error (escaped for a terminal), and what it

@@ -1,5 +1,6 @@
 // zeblix-inventory: the version records of whole trees of product files, as JSON Lines or CSV.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "inventory/inventory.h"
@@ -26,6 +27,16 @@ std::string OwnVersion() {
   return version;
 }
 
+// For tests: the moment a --cache run takes as now (ZEBLIX_INVENTORY_CACHE_NOW, seconds since the
+// epoch), so that a read can be placed next to a file's change.
+void TakeCacheClock(Options& options) {
+  const char* now = std::getenv("ZEBLIX_INVENTORY_CACHE_NOW");
+  if (now == nullptr || *now == '\0') return;
+  char* end = nullptr;
+  const double seconds = std::strtod(now, &end);
+  if (*end == '\0') options.cache_clock_ns = static_cast<std::int64_t>(seconds * 1e9);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,5 +61,6 @@ int main(int argc, char** argv) {
     case ParseOutcome::kRun:
       break;
   }
+  TakeCacheClock(options);
   return RunInventory(options, OwnVersion());
 }

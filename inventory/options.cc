@@ -20,6 +20,7 @@ constexpr long kDeepest = 1 << 20;
 constexpr long kDeepestArchive = 64;
 constexpr long kMostStall = 24 * 60 * 60;
 constexpr std::uint64_t kLeastArchiveMemory = std::uint64_t{16} << 20;
+constexpr std::uint64_t kLeastCache = std::uint64_t{1} << 20;
 
 std::string Quoted(const char* text) {
   return std::string("'") + text + "'";
@@ -173,6 +174,22 @@ const OptionSpec kOptions[] = {
      [](const char* value, Options& o, std::string& problem) {
        return Word(value, {{"squashed", false}, {"all", true}}, o.all_layers, problem,
                    "is neither squashed nor all");
+     }},
+    {0, "cache", "FILE",
+     "keep what each run learns in FILE, and read again only the files\n"
+     "that changed since (see CACHE in the manual)",
+     [](const char* value, Options& o, std::string& problem) {
+       if (*value == '\0') {
+         problem = "the file name is empty";
+         return ParseOutcome::kUsageError;
+       }
+       o.cache = value;
+       return ParseOutcome::kRun;
+     }},
+    {0, "cache-max-size", "SIZE",
+     "the most the cache file may hold (default 1G)",
+     [](const char* value, Options& o, std::string& problem) {
+       return Size(value, kLeastCache, o.cache_max_bytes, problem, "is not a size of at least 1M");
      }},
     {0, "files-from", "FILE",
      "read the paths from FILE (- for standard input), one a line",

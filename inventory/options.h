@@ -33,6 +33,10 @@ struct Options {
   Progress progress = Progress::kWhenTerminal;
   bool nice = false;                      // --nice: idle I/O and CPU, one job, the cache left as found
   std::vector<std::string> version_keys;  // --version-key: print these versions' keys and exit
+  std::optional<std::string> cache;       // --cache: what earlier runs learnt, kept in this file
+  std::uint64_t cache_max_bytes = std::uint64_t{1} << 30;  // --cache-max-size
+  // The moment a --cache run takes as now, in nanoseconds since the epoch; none: the clock's.
+  std::optional<std::int64_t> cache_clock_ns;
 };
 
 enum class ParseOutcome { kRun, kHelp, kVersion, kVersionKeys, kUsageError };

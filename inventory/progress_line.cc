@@ -92,6 +92,10 @@ void ProgressLine::Finish(const Totals& totals, const PassedOver& passed_over) {
                  Counted(totals.files, "file").c_str(), static_cast<double>(totals.bytes) / 1e6,
                  Counted(totals.records, "record").c_str(), Counted(totals.errors, "error").c_str(),
                  Seconds());
+    if (totals.cached > 0 || totals.cached_layers > 0) {
+      std::fprintf(stderr, "; %s and %s from the cache", Counted(totals.cached, "file").c_str(),
+                   Counted(totals.cached_layers, "layer").c_str());
+    }
     if (passed_over.kernel > 0) {
       std::fprintf(stderr, "; %llu directories on kernel file systems (proc, sysfs, ...) not read",
                    static_cast<unsigned long long>(passed_over.kernel));

@@ -15,12 +15,16 @@ struct Totals {
   std::uint64_t bytes = 0;
   std::uint64_t records = 0;
   std::uint64_t errors = 0;
+  std::uint64_t cached = 0;  // files told again from the cache, unread
+  std::uint64_t cached_layers = 0;  // image layers told again from the cache, only checked
 
   Totals& operator+=(const Totals& more) {
     files += more.files;
     bytes += more.bytes;
     records += more.records;
     errors += more.errors;
+    cached += more.cached;
+    cached_layers += more.cached_layers;
     return *this;
   }
 };

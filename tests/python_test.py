@@ -115,7 +115,7 @@ class Module(unittest.TestCase):
 
     def test_errors_are_pythons_own(self):
         cases = [  # call, exception, errno
-            (lambda: zeblix.scan_file("/nonexistent/x"), FileNotFoundError, 2),
+            (lambda: zeblix.scan_file(os.path.join(self.root, "absent", "x")), FileNotFoundError, 2),
             (lambda: zeblix.scan_file(self.root), IsADirectoryError, 21),
             (lambda: zeblix.scan_file(os.path.join(self.files[-1], "x")), NotADirectoryError, 20),
             (lambda: zeblix.scan_file(3), TypeError, None),
