@@ -5,15 +5,53 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "archive/identity.h"
 #include "zeblix/scan.h"
+
+// The copy a fork makes holds, locked, every lock another thread held at that moment, and a
+// library's (OpenSSL's, gettext's, iconv's) are never unlocked there: a copy that takes one waits
+// for ever. So the threads of a run hold the gate while they scan in this process, and a reader's
+// process is forked only when none does.
+class ForkGate {
+ public:
+  // Into scanning here; waits while a fork waits.
+  void Enter();
+  void Leave();
+  // Forks alone: the calling thread, inside, leaves; `fork` runs once no thread is inside.
+  // The caller enters again when it scans here again.
+  int Alone(const std::function<int()>& fork);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int inside_ = 0;
+  int forks_waiting_ = 0;
+};
+
+// Holds a gate (when there is one) for a scope.
+class InsideGate {
+ public:
+  explicit InsideGate(ForkGate* gate) : gate_(gate) {
+    if (gate_ != nullptr) gate_->Enter();
+  }
+  ~InsideGate() {
+    if (gate_ != nullptr) gate_->Leave();
+  }
+  InsideGate(const InsideGate&) = delete;
+  InsideGate& operator=(const InsideGate&) = delete;
+
+ private:
+  ForkGate* gate_;
+};
 
 struct ArchiveLimits {
   // Archives opened one inside another, the file itself counting as the first.
@@ -35,6 +73,8 @@ struct ArchiveLimits {
   int most_stalled_seconds = 60;
   // Set from any thread, ends every scan under way, within a tenth of a second, with ECANCELED.
   const std::atomic<bool>* cancel = nullptr;
+  // The run's gate, which the thread scanning is inside; none: the run has one thread.
+  ForkGate* fork_gate = nullptr;
 };
 
 // How a file is read. `layer`: it is an image's layer, whose archive's entries are told

@@ -502,7 +502,8 @@ void PackedScan::ScanPackedFile(FileStream& file) {
     Finish(file);
   };
   if (!limits_.own_process) return scan();
-  const ReaderBounds bounds{limits_.max_memory, limits_.most_stalled_seconds, limits_.cancel};
+  const ReaderBounds bounds{limits_.max_memory, limits_.most_stalled_seconds, limits_.cancel,
+                            limits_.fork_gate};
   const ReaderOutcome outcome = RunReaderProcess(
       bounds, *events_, digests_,
       [&](const ArchiveEvents& events, std::atomic<std::uint64_t>& progress) {

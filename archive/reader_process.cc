@@ -149,6 +149,30 @@ ReaderOutcome Watch(pid_t pid, int fd, EventReader& reader, std::atomic<std::uin
 
 }  // namespace
 
+void ForkGate::Enter() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return forks_waiting_ == 0; });
+  ++inside_;
+}
+
+void ForkGate::Leave() {
+  std::lock_guard lock(mutex_);
+  --inside_;
+  changed_.notify_all();
+}
+
+int ForkGate::Alone(const std::function<int()>& fork) {
+  std::unique_lock lock(mutex_);
+  --inside_;
+  ++forks_waiting_;
+  changed_.wait(lock, [&] { return inside_ == 0; });
+  // Forks wait for one another under the lock; threads coming in wait for them all.
+  const int pid = fork();
+  --forks_waiting_;
+  changed_.notify_all();
+  return pid;
+}
+
 ReaderOutcome RunReaderProcess(const ReaderBounds& bounds, const ArchiveEvents& events,
                                const Digests& known, const ReaderWork& work) {
   const ReaderOutcome not_started{ReaderOutcome::End::kNotStarted, 0, {}};
@@ -164,17 +188,22 @@ ReaderOutcome RunReaderProcess(const ReaderBounds& bounds, const ArchiveEvents& 
   auto* progress = new (shared) std::atomic<std::uint64_t>(0);
   const std::uint64_t resident_before = MemoryOf(getpid(), 1);
   const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(ends[0]);
-    RunCopy(ends[1], parent, bounds, events, *progress, work);
-  }
+  const auto copy = [&] {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      close(ends[0]);
+      RunCopy(ends[1], parent, bounds, events, *progress, work);
+    }
+    return pid;
+  };
+  const pid_t pid = bounds.fork_gate != nullptr ? bounds.fork_gate->Alone(copy) : copy();
   close(ends[1]);
   ReaderOutcome outcome = not_started;
   if (pid > 0) {
     EventReader reader(events, known);
     outcome = Watch(pid, ends[0], reader, *progress, bounds, resident_before);
   }
+  if (bounds.fork_gate != nullptr) bounds.fork_gate->Enter();
   close(ends[0]);
   munmap(shared, sizeof(std::atomic<std::uint64_t>));
   return outcome;

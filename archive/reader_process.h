@@ -19,6 +19,8 @@ struct ReaderBounds {
   int most_stalled_seconds = 60;
   // Set from any thread, stops the reader.
   const std::atomic<bool>* cancel = nullptr;
+  // The run's gate, which the calling thread is inside: the fork is made alone.
+  ForkGate* fork_gate = nullptr;
 };
 
 struct ReaderOutcome {

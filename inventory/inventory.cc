@@ -250,7 +250,10 @@ PassedOver WalkAndScan(const Options& options, const ScanSettings& settings, int
   ShareOpenFiles(RaiseOpenFileLimit(), jobs, walk_options);
   ReadAhead idle;
   TreeWalk walk(walk_options, settings.read_ahead != nullptr ? *settings.read_ahead : idle);
-  OrderedScan scan(jobs, settings, sink);
+  ForkGate gate;
+  ScanSettings gated = settings;
+  if (jobs > 1) gated.archive_limits.fork_gate = &gate;
+  OrderedScan scan(jobs, gated, sink);
   walk.OnDirectoriesHeld([&] { scan.Drain(); });
   WalkAll(options, list, walk, scan);
   scan.Finish();

@@ -42,13 +42,13 @@ int OpenItem(const WalkItem& item, const std::string& path) {
 // between it and the item's scan, so that running out of memory can be thrown.
 class Sha256 final : public ContentDigest {
  public:
-  Sha256() : context_(EVP_MD_CTX_new()) {
-    if (context_ == nullptr) throw std::bad_alloc();
+  explicit Sha256(const EVP_MD* md) : md_(md), context_(EVP_MD_CTX_new()) {
+    if (context_ == nullptr || md_ == nullptr) throw std::bad_alloc();
     Reset();
   }
 
   void Reset() override {
-    if (EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) throw std::bad_alloc();
+    if (EVP_DigestInit_ex2(context_.get(), md_, nullptr) != 1) throw std::bad_alloc();
   }
 
   void Add(std::span<const std::uint8_t> bytes) override {
@@ -67,6 +67,7 @@ class Sha256 final : public ContentDigest {
   struct Free {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
   };
+  const EVP_MD* md_;
   std::unique_ptr<EVP_MD_CTX, Free> context_;
 };
 
@@ -396,7 +397,9 @@ ArchiveEvents ItemScan::Events() {
       [&](const MemberPath& archive, const std::string& name, ArchiveEvents::EntryKind kind) {
         entries_.Add(archive, name, kind);
       }};
-  if (settings_.hash) events.new_digest = [] { return std::make_unique<Sha256>(); };
+  if (settings_.hash) {
+    events.new_digest = [md = settings_.sha256] { return std::make_unique<Sha256>(md.get()); };
+  }
   return events;
 }
 
@@ -442,7 +445,7 @@ void ItemScan::Known(const MemberPath& member, const Digests& digests, const std
 }
 
 void ItemScan::AddLayerHooks(ArchiveEvents& events) {
-  events.check_digest = [] { return std::make_unique<Sha256>(); };
+  events.check_digest = [md = settings_.sha256] { return std::make_unique<Sha256>(md.get()); };
   events.on_layer_digest = [this](const MemberPath& member, const std::string& digest) {
     layer_digests_.emplace_back(member, digest);
   };
@@ -514,6 +517,7 @@ ScannedItem ItemScan::Run(bool probe_wait) {
     WriteLines();
     return std::move(scanned_);
   }
+  const InsideGate inside(settings_.archive_limits.fork_gate);
   if (probe_wait && fd >= 0 && settings_.read_ahead != nullptr && ReadAhead::ReadWouldWait(fd)) {
     settings_.read_ahead->NoteWait();
   }
@@ -545,6 +549,10 @@ ScannedItem ItemScan::Run(bool probe_wait) {
 }
 
 }  // namespace
+
+std::shared_ptr<EVP_MD> FetchSha256() {
+  return {EVP_MD_fetch(nullptr, "SHA256", nullptr), EVP_MD_free};
+}
 
 ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, std::uint64_t sequence,
                      bool probe_wait) {

@@ -5,12 +5,19 @@
 #include <cstdint>
 #include <string>
 
+#include <openssl/types.h>
+
+#include <memory>
+
 #include "archive/archive_events.h"
 #include "cache/item_cache.h"
 #include "emit/line_writer.h"
 #include "inventory/progress_line.h"
 #include "walk/read_ahead.h"
 #include "walk/tree_walk.h"
+
+// OpenSSL's SHA-256, fetched once.
+std::shared_ptr<EVP_MD> FetchSha256();
 
 struct ScanSettings {
   const LineWriter* writer = nullptr;  // makes the lines, in the format asked for
@@ -27,6 +34,9 @@ struct ScanSettings {
   bool subject = false;
   bool nice = false;  // --nice: the pages a file brought into the page cache let go after it
   ItemCache* cache = nullptr;  // --cache: files and layers told again from it when unchanged
+  // SHA-256 as OpenSSL gives it, fetched before the run: a reader's process, forked while
+  // another thread fetches, would wait for ever on OpenSSL's lock.
+  std::shared_ptr<EVP_MD> sha256 = FetchSha256();
 };
 
 // The lines of one item, what it tells on standard error (escaped for a terminal), and what it
