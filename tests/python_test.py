@@ -157,7 +157,8 @@ class Module(unittest.TestCase):
         self.assertEqual(record._fields, zeblix.Record.__match_args__)
         self.assertTrue(set(record._fields) <= set(line))
         # The stub types every field the module makes, in its order.
-        stub = open(os.path.join(os.path.dirname(zeblix.__file__), "_zeblix.pyi")).read()
+        with open(os.path.join(os.path.dirname(zeblix.__file__), "_zeblix.pyi")) as stub_file:
+            stub = stub_file.read()
         record_stub = stub[stub.index("class Record"):]
         self.assertEqual(re.findall(r"def (\w+)\(self\) -> (?:str|int): \.\.\.", record_stub)
                          [:len(record._fields)], list(record._fields))
@@ -272,6 +273,16 @@ class Inventory(unittest.TestCase):
                 yielded = list(zeblix.inventory(self.paths, **keywords))
                 self.assertEqual(yielded, self.command(*options))
                 self.assertGreater(len(yielded), 5)
+
+    def test_inventory_with_a_cache_yields_the_same_lines(self):
+        folder = tempfile.mkdtemp(prefix="zeblix-python-cache-")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        os.chmod(folder, 0o700)
+        cache = os.path.join(folder, "cache.db")
+        for _ in range(2):  # making it, then from it
+            self.assertEqual(list(zeblix.inventory(self.paths, cache=cache, hash="sha256")),
+                             self.command("--hash", "sha256"))
+        self.assertTrue(os.path.exists(cache))
 
     def test_an_early_stop_and_a_refused_option(self):
         lines = zeblix.inventory(self.paths, jobs=2)

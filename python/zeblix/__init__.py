@@ -70,7 +70,8 @@ def inventory(paths: Path | Iterable[Path] = (), *, jobs: int = 1,
               nice: bool = False, image_layers: Literal["squashed", "all"] | None = None,
               archive_depth: int | None = None, archive_max_bytes: int | str | None = None,
               archive_max_ratio: int | None = None, archive_max_memory: int | str | None = None,
-              archive_max_stall: int | None = None) -> Iterator[dict[str, Any]]:
+              archive_max_stall: int | None = None, cache: Path | None = None,
+              cache_max_size: int | str | None = None) -> Iterator[dict[str, Any]]:
     """What zeblix-inventory prints for the paths and options, one dict a line, in its order:
     each equal to json.loads of the command's line. The options are the command's long options
     (man zeblix-inventory), written with underscores; archives=False is --no-archives. The engine
@@ -84,7 +85,8 @@ def inventory(paths: Path | Iterable[Path] = (), *, jobs: int = 1,
                    exclude_fs=list(exclude_fs), files_from=files_from, null=null, host=host,
                    nice=nice, image_layers=image_layers, archive_depth=archive_depth,
                    archive_max_bytes=archive_max_bytes, archive_max_ratio=archive_max_ratio,
-                   archive_max_memory=archive_max_memory, archive_max_stall=archive_max_stall)
+                   archive_max_memory=archive_max_memory, archive_max_stall=archive_max_stall,
+                   cache=cache, cache_max_size=cache_max_size)
     args = [arg for name, value in options.items() for arg in _flag(name, value)]
     if not archives:
         args.append(b"--no-archives")
