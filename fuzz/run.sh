@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 cmake --workflow --preset fuzz >/dev/null
-for entry in parser file svrlog library inventory_line archive packing identity; do
+for entry in parser file svrlog library inventory_line archive packing identity event_log; do
   corpus=build/fuzz/corpus/$entry crashes=build/fuzz/crashes/$entry
   mkdir -p "$corpus" "$crashes" "build/fuzz/fuzz/seeds/$entry"
   log=build/fuzz/$entry.log status=0

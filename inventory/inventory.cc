@@ -230,7 +230,8 @@ ScanSettings SettingsOf(const Options& options, const LineWriter& writer, bool p
           // -q silences them, but where they have no other place
           .errors_on_stderr = options.progress != Progress::kNever || !writer.WritesErrors(),
           .subject = OneFile(options),
-          .nice = options.nice};
+          .nice = options.nice,
+          .sha256 = options.hash || options.cache ? FetchSha256() : nullptr};
 }
 
 PassedOver WalkAndScan(const Options& options, const ScanSettings& settings, int list,

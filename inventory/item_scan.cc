@@ -4,6 +4,7 @@
 #include "inventory/item_scan.h"
 
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -551,6 +552,8 @@ ScannedItem ItemScan::Run(bool probe_wait) {
 }  // namespace
 
 std::shared_ptr<EVP_MD> FetchSha256() {
+  // The default provider's: no configuration file is read for it.
+  OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
   return {EVP_MD_fetch(nullptr, "SHA256", nullptr), EVP_MD_free};
 }
 

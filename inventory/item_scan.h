@@ -34,9 +34,9 @@ struct ScanSettings {
   bool subject = false;
   bool nice = false;  // --nice: the pages a file brought into the page cache let go after it
   ItemCache* cache = nullptr;  // --cache: files and layers told again from it when unchanged
-  // SHA-256 as OpenSSL gives it, fetched before the run: a reader's process, forked while
-  // another thread fetches, would wait for ever on OpenSSL's lock.
-  std::shared_ptr<EVP_MD> sha256 = FetchSha256();
+  // SHA-256 as OpenSSL gives it, fetched before the run (with --hash or --cache): a reader's
+  // process, forked while another thread fetches, would wait for ever on OpenSSL's lock.
+  std::shared_ptr<EVP_MD> sha256 = nullptr;
 };
 
 // The lines of one item, what it tells on standard error (escaped for a terminal), and what it
