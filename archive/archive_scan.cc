@@ -439,6 +439,11 @@ class PackedScan {
   // Scans a file as it lies, its first bytes read straight into the scan's window, unless they
   // look packed: then false, with them kept to be read again.
   bool ScanUnlessPacked(ContentStream& file);
+  // Tells that no reader could be made: libarchive is not there to be loaded, or memory ran out.
+  void ReportNoReader() {
+    if (archive_version_number() == 0) return Report(ELIBACC, "libarchive could not be loaded");
+    Report(ENOMEM, std::strerror(ENOMEM));
+  }
   // Tells an error of the content being scanned.
   void Report(int error, const std::string& message) {
     if (!budget_.exceeded()) outbox_.Error(where_, error, message);
@@ -502,6 +507,8 @@ void PackedScan::ScanPackedFile(FileStream& file) {
     Finish(file);
   };
   if (!limits_.own_process) return scan();
+  // Loaded here, where it is loaded when first needed: the copy finds it whole.
+  archive_version_number();
   const ReaderBounds bounds{limits_.max_memory, limits_.most_stalled_seconds, limits_.cancel,
                             limits_.fork_gate};
   const ReaderOutcome outcome = RunReaderProcess(
@@ -555,7 +562,7 @@ void PackedScan::ScanCompressed(ContentStream& stream, Packing packing, bool dec
   // Compress cannot be imposed (libarchive 3.6 crashes); such a stream inside one is rare.
   const bool impose = packing.filter != ARCHIVE_FILTER_COMPRESS;
   Reader reader = NewReader(packing.filter, impose);
-  if (reader == nullptr) return Report(ENOMEM, std::strerror(ENOMEM));
+  if (reader == nullptr) return ReportNoReader();
   struct archive_entry* entry = nullptr;
   int status = Open(reader.get(), stream, {});
   if (status == ARCHIVE_OK) status = archive_read_next_header(reader.get(), &entry);
@@ -618,7 +625,7 @@ void PackedScan::ScanArchive(ContentStream& stream, Packing packing, bool decomp
     whole = stream.kept();
   }
   Reader reader = NewReader(0);
-  if (reader == nullptr) return Report(ENOMEM, std::strerror(ENOMEM));
+  if (reader == nullptr) return ReportNoReader();
   const std::uint64_t told_before = outbox_.told();
   Failure failure;
   const bool shown = Open(reader.get(), stream, whole) == ARCHIVE_OK
