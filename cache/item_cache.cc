@@ -240,7 +240,8 @@ std::unique_ptr<ItemCache> ItemCache::Open(const CacheOptions& options, std::str
   return nullptr;
 }
 
-bool ItemCache::Prepare(std::string& why) {
+// A new file is laid out; one laid out before only gets the settings each connection needs.
+bool ItemCache::LayOut(std::string& why) {
   const std::int64_t schema = Pragma(db_, "PRAGMA user_version");
   if (schema < 0) {
     why = "damaged";
@@ -250,25 +251,40 @@ bool ItemCache::Prepare(std::string& why) {
     why = "made by another version";
     return false;
   }
-  const std::string setup = "PRAGMA application_id=" + std::to_string(kApplicationId) +
-                            "; PRAGMA auto_vacuum=INCREMENTAL; PRAGMA journal_mode=WAL;"
-                            " PRAGMA synchronous=NORMAL; PRAGMA user_version=" +
-                            std::to_string(kSchema) + ";" + kTables;
-  if (!Exec(db_, setup.c_str())) {
+  const std::string setup = schema == kSchema
+                                ? std::string("PRAGMA synchronous=NORMAL;")
+                                : "PRAGMA application_id=" + std::to_string(kApplicationId) +
+                                      "; PRAGMA auto_vacuum=INCREMENTAL; PRAGMA journal_mode=WAL;"
+                                      " PRAGMA synchronous=NORMAL; PRAGMA user_version=" +
+                                      std::to_string(kSchema) + ";" + kTables;
+  if (!Exec(db_, setup.c_str())) why = "damaged";
+  return why.empty();
+}
+
+// The id of this run's settings, added when they are new.
+bool ItemCache::FindSetting() {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    Statement find(db_, "SELECT id FROM settings WHERE fingerprint=?");
+    if (find.Bind(1, options_.fingerprint).Step() == SQLITE_ROW) {
+      setting_ = find.Int(0);
+      return true;
+    }
+    Statement add(db_, "INSERT OR IGNORE INTO settings(fingerprint) VALUES(?)");
+    if (add.Bind(1, options_.fingerprint).Step() != SQLITE_DONE) return false;
+  }
+  return false;
+}
+
+bool ItemCache::Prepare(std::string& why) {
+  if (!LayOut(why)) return false;
+  if (!FindSetting()) {
     why = "damaged";
     return false;
   }
-  Statement add(db_, "INSERT OR IGNORE INTO settings(fingerprint) VALUES(?)");
-  Statement find(db_, "SELECT id FROM settings WHERE fingerprint=?");
-  if (add.Bind(1, options_.fingerprint).Step() != SQLITE_DONE ||
-      find.Bind(1, options_.fingerprint).Step() != SQLITE_ROW) {
-    why = "damaged";
-    return false;
-  }
-  setting_ = find.Int(0);
   Statement keys(db_, "SELECT device, inode, name FROM files WHERE setting=?");
   keys.Bind(1, setting_);
-  while (keys.Step() == SQLITE_ROW) {
+  int status;
+  while ((status = keys.Step()) == SQLITE_ROW) {
     kept_.push_back(KeyHash(static_cast<std::uint64_t>(keys.Int(0)),
                             static_cast<std::uint64_t>(keys.Int(1)), keys.Bytes(2)));
   }
@@ -278,7 +294,8 @@ bool ItemCache::Prepare(std::string& why) {
   known.Bind(1, setting_);
   while (known.Step() == SQLITE_ROW) layers->insert(known.Bytes(0));
   layers_ = std::move(layers);
-  return true;
+  if (status != SQLITE_DONE) why = "damaged";
+  return why.empty();
 }
 
 ItemCache::~ItemCache() {
@@ -448,6 +465,7 @@ void ItemCache::Flush() {
   }
   written = written && Check(sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr));
   if (!written) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  wrote_ = wrote_ || written;
 }
 
 
@@ -459,7 +477,8 @@ std::string ItemCache::Finish() {
   }
   std::lock_guard lock(mutex_);
   Flush();
-  if (!broken_) Forget();
+  // A run that wrote nothing added nothing: what it would drop waits for one that does.
+  if (!broken_ && wrote_) Forget();
   if (broken_) RemoveCache(options_.path);
   std::lock_guard trouble(trouble_mutex_);
   return trouble_;

@@ -89,6 +89,8 @@ class ItemCache {
   Reader* Borrow();
   void Return(Reader* reader);
   bool Prepare(std::string& warning);
+  bool LayOut(std::string& why);
+  bool FindSetting();
   void Flush();
 
   void Forget();
@@ -110,6 +112,7 @@ class ItemCache {
   std::mutex trouble_mutex_;
   std::string trouble_;  // the first thing that went wrong
   std::atomic<bool> broken_ = false;  // no more reads or writes this run
+  bool wrote_ = false;  // a batch was written
 };
 
 // The build of the code that scans (its GNU build ID), so that events one build kept are never
