@@ -126,9 +126,9 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME zeblix)
-# libarchive and SQLite are loaded when first needed, so the binaries do not name them: their
+# libarchive, SQLite and libcrypto are loaded when first needed, so the binaries do not name them: their
 # packages are named here, beside what dpkg-shlibdeps finds.
-set(zeblix_loaded_libraries "libarchive13 (>= 3.6), libsqlite3-0 (>= 3.31)")
+set(zeblix_loaded_libraries "libarchive13 (>= 3.6), libsqlite3-0 (>= 3.31), libssl3 (>= 3.0)")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${zeblix_loaded_libraries}")
 set(CPACK_DEBIAN_INVENTORY_LIBRARY_PACKAGE_DEPENDS "${zeblix_loaded_libraries}")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)

@@ -3,6 +3,8 @@
 
 #include <openssl/evp.h>
 
+#include <stdexcept>
+
 #include "text/text_forms.h"
 
 std::string Base64(std::string_view bytes) {
@@ -10,6 +12,8 @@ std::string Base64(std::string_view bytes) {
   const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
                                       reinterpret_cast<const unsigned char*>(bytes.data()),
                                       static_cast<int>(bytes.size()));
+  // Nothing comes back only where libcrypto could not be loaded: no line goes without its bytes.
+  if (written == 0 && !bytes.empty()) throw std::runtime_error("libcrypto could not be loaded");
   text.resize(static_cast<std::size_t>(written));
   return text;
 }

@@ -9,7 +9,8 @@
 
 using Json = nlohmann::ordered_json;
 
-// The bytes in base64 (RFC 4648, with padding).
+// The bytes in base64 (RFC 4648, with padding); std::runtime_error where libcrypto, which
+// encodes them, cannot be loaded.
 std::string Base64(std::string_view bytes);
 
 // The bytes as a JSON string when they are UTF-8, else as {"bytes": base64}.

@@ -293,6 +293,10 @@ int RunInventory(const Options& options, std::string_view tool_version) {
   WarnOfCache(options, warning, progress);
   ScanSettings settings = SettingsOf(options, *line_writer, progress_shown, &read_ahead);
   settings.cache = cache.get();
+  if (options.hash && settings.sha256 == nullptr) {
+    std::fprintf(stderr, "zeblix-inventory: --hash: libcrypto could not be loaded\n");
+    return 1;
+  }
   const PassedOver passed = WalkAndScan(
       options, settings, list,
       [&](const WalkItem& item, ScannedItem&& scanned) { writer.Take(item, std::move(scanned)); },

@@ -100,6 +100,7 @@ int zeblix_inventory_run(zeblix_inventory* run, zeblix_inventory_line_fn on_line
     const std::unique_ptr<ItemCache> cache = OpenCache(options, warning);
     settings.cache = cache.get();
     settings.errors_on_stderr = false;
+    if (options.hash && settings.sha256 == nullptr) return ELIBACC;
     std::uint64_t errors = 0;
     WalkAndScan(
         options, settings, list,

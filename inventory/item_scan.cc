@@ -551,6 +551,23 @@ ScannedItem ItemScan::Run(bool probe_wait) {
 
 }  // namespace
 
+namespace {
+
+// An item whose lines could not be made: an error of its own.
+ScannedItem Failed(const WalkItem& item, const ScanSettings& settings, int error,
+                   std::string_view message) {
+  ScannedItem failed;
+  failed.totals.errors = 1;
+  const LinePlace place{item.name, {}, settings.host, {}, {}};
+  ItemLines lines;
+  settings.writer->Error(place, error, message, lines);
+  failed.lines = std::move(lines.top);
+  AppendErrorMessage(place, error, message, failed.messages);
+  return failed;
+}
+
+}  // namespace
+
 std::shared_ptr<EVP_MD> FetchSha256() {
   // The default provider's: no configuration file is read for it.
   OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
@@ -563,13 +580,8 @@ ScannedItem ScanItem(const WalkItem& item, const ScanSettings& settings, std::ui
     return ItemScan(item, settings, sequence).Run(probe_wait);
   } catch (const std::bad_alloc&) {
     // Under a memory limit a file's lines may not fit: it becomes an error of its own.
-    ScannedItem failed;
-    failed.totals.errors = 1;
-    const LinePlace place{item.name, {}, settings.host, {}, {}};
-    ItemLines lines;
-    settings.writer->Error(place, ENOMEM, {}, lines);
-    failed.lines = std::move(lines.top);
-    AppendErrorMessage(place, ENOMEM, {}, failed.messages);
-    return failed;
+    return Failed(item, settings, ENOMEM, {});
+  } catch (const std::runtime_error& error) {
+    return Failed(item, settings, ELIBACC, error.what());
   }
 }
