@@ -253,8 +253,10 @@ bool ItemCache::LayOut(std::string& why) {
   }
   const std::string setup = schema == kSchema
                                 ? std::string("PRAGMA synchronous=NORMAL;")
-                                : "PRAGMA application_id=" + std::to_string(kApplicationId) +
-                                      "; PRAGMA auto_vacuum=INCREMENTAL; PRAGMA journal_mode=WAL;"
+                                // auto_vacuum first: it is fixed once the file is made.
+                                : "PRAGMA auto_vacuum=INCREMENTAL; PRAGMA application_id=" +
+                                      std::to_string(kApplicationId) +
+                                      "; PRAGMA journal_mode=WAL;"
                                       " PRAGMA synchronous=NORMAL; PRAGMA user_version=" +
                                       std::to_string(kSchema) + ";" + kTables;
   if (!Exec(db_, setup.c_str())) why = "damaged";
