@@ -42,6 +42,13 @@ std::string TooMuch(std::string_view kind, std::uint64_t wanted, std::uint64_t l
          "decompressor (" + MiB(limit) + ")";
 }
 
+// A pass that took no byte and made none: more bytes may come, or the stream was cut short.
+Decoder::Step Stuck(std::span<const std::uint8_t> in, bool last, std::string& problem) {
+  if (!in.empty() || !last) return Decoder::Step::kGoing;
+  problem = kCutShort;
+  return Decoder::Step::kFailed;
+}
+
 class GzipDecoder final : public Decoder {
  public:
   GzipDecoder() {
@@ -87,11 +94,7 @@ class GzipDecoder final : public Decoder {
         problem = z_.msg != nullptr ? z_.msg : "invalid data";
         return Step::kFailed;
       }
-      if (used == 0 && made == 0) {
-        if (!in.empty() || !last) return Step::kGoing;
-        problem = kCutShort;
-        return Step::kFailed;
-      }
+      if (used == 0 && made == 0) return Stuck(in, last, problem);
     }
     return Step::kGoing;
   }
@@ -147,11 +150,7 @@ class Bzip2Decoder final : public Decoder {
         problem = status == BZ_MEM_ERROR ? std::strerror(ENOMEM) : "invalid data";
         return Step::kFailed;
       }
-      if (used == 0 && made == 0) {
-        if (!in.empty() || !last) return Step::kGoing;
-        problem = kCutShort;
-        return Step::kFailed;
-      }
+      if (used == 0 && made == 0) return Stuck(in, last, problem);
     }
     return Step::kGoing;
   }

@@ -112,7 +112,7 @@ std::string FieldText(const RecordField& field, const zeblix::Record& record) {
 constexpr std::size_t kFirstFieldColumn = Column("sha256") + 1;
 static_assert(kColumns[kFirstFieldColumn + ZEBLIX_RECORD_FIELD_COUNT] == "error");
 
-class CsvWriter final : public LineWriter {
+class CsvWriter final : public FlatLineWriter {
  public:
   std::string Begin() override {
     std::string header;
@@ -142,14 +142,6 @@ class CsvWriter final : public LineWriter {
     row[Column("errno")] = std::to_string(error);
     AppendRow(row, out.top);
   }
-
-  bool WritesErrors() const override { return true; }
-
-  void Holder(const ::Holder&, const LinePlace&, Nest, bool, ItemLines&) const override {}
-
-  std::string_view Next(std::string_view lines) override { return lines; }
-
-  std::string End(std::string_view, std::string_view) override { return {}; }
 };
 
 }  // namespace

@@ -94,10 +94,8 @@ void AppendLine(const Json& line, std::string& out) {
   out += '\n';
 }
 
-class JsonLinesWriter final : public LineWriter {
+class JsonLinesWriter final : public FlatLineWriter {
  public:
-  std::string Begin() override { return {}; }
-
   void Record(const zeblix::Record& record, const LinePlace& place, ItemLines& out) const override {
     Json line = PlaceObject(place);
     for (const RecordField& field : kRecordFields) {
@@ -123,14 +121,6 @@ class JsonLinesWriter final : public LineWriter {
     line["errno"] = error;
     AppendLine(line, out.top);
   }
-
-  bool WritesErrors() const override { return true; }
-
-  void Holder(const ::Holder&, const LinePlace&, Nest, bool, ItemLines&) const override {}
-
-  std::string_view Next(std::string_view lines) override { return lines; }
-
-  std::string End(std::string_view, std::string_view) override { return {}; }
 };
 
 }  // namespace

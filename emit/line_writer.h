@@ -59,6 +59,17 @@ class LineWriter {
   virtual std::string End(std::string_view tool_version, std::string_view subject) = 0;
 };
 
+// A format with a line for everything and nothing around them (JSON Lines, CSV): no document to
+// begin or end, errors written, packages and images only in the lines inside them.
+class FlatLineWriter : public LineWriter {
+ public:
+  std::string Begin() override { return {}; }
+  bool WritesErrors() const override { return true; }
+  void Holder(const ::Holder&, const LinePlace&, Nest, bool, ItemLines&) const override {}
+  std::string_view Next(std::string_view lines) override { return lines; }
+  std::string End(std::string_view, std::string_view) override { return {}; }
+};
+
 std::unique_ptr<LineWriter> MakeLineWriter(OutputFormat format);
 std::unique_ptr<LineWriter> MakeJsonLinesWriter();
 std::unique_ptr<LineWriter> MakeCsvWriter();

@@ -23,19 +23,6 @@
 
 namespace {
 
-struct Functions {
-#define ZEBLIX_POINTER(result, name, parameters, arguments) result(*name) parameters = nullptr;
-  ZEBLIX_CRYPTO(ZEBLIX_POINTER)
-#undef ZEBLIX_POINTER
-} functions;
-
-#define ZEBLIX_SYMBOL(result, name, parameters, arguments) \
-  {#name, reinterpret_cast<void**>(&functions.name)},
-const LazySymbol kSymbols[] = {ZEBLIX_CRYPTO(ZEBLIX_SYMBOL)};
-#undef ZEBLIX_SYMBOL
-
-LazyLibrary library("libcrypto.so.3", kSymbols);
-
 // What a function gives when libcrypto cannot be loaded: nothing fetched, nothing encoded.
 template <typename Result>
 Result Unloaded() {
@@ -44,12 +31,4 @@ Result Unloaded() {
 
 }  // namespace
 
-extern "C" {
-#define ZEBLIX_FORWARD(result, name, parameters, arguments) \
-  result name parameters {                                  \
-    if (library.Load()) return functions.name arguments;    \
-    return Unloaded<result>();                              \
-  }
-ZEBLIX_CRYPTO(ZEBLIX_FORWARD)
-#undef ZEBLIX_FORWARD
-}
+ZEBLIX_LAZY_LIBRARY("libcrypto.so.3", ZEBLIX_CRYPTO)

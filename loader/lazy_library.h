@@ -28,3 +28,28 @@ class LazyLibrary {
   std::once_flag once_;
   bool loaded_ = false;
 };
+
+// Defines, for each function a list names (LIST(X) calls X(result, name, parameters, arguments)),
+// a pointer found in `soname` when first needed and the function itself under its own name,
+// forwarding to it. The file that uses it defines `template <typename R> R Unloaded()`: what a
+// function gives when the library cannot be loaded.
+#define ZEBLIX_LAZY_POINTER(result, name, parameters, arguments) \
+  result(*name) parameters = nullptr;
+#define ZEBLIX_LAZY_SYMBOL(result, name, parameters, arguments) \
+  {#name, reinterpret_cast<void**>(&functions.name)},
+#define ZEBLIX_LAZY_FORWARD(result, name, parameters, arguments) \
+  result name parameters {                                       \
+    if (library.Load()) return functions.name arguments;         \
+    return Unloaded<result>();                                   \
+  }
+#define ZEBLIX_LAZY_LIBRARY(soname, LIST)                            \
+  namespace {                                                        \
+  struct Functions {                                                 \
+    LIST(ZEBLIX_LAZY_POINTER)                                        \
+  } functions;                                                       \
+  const LazySymbol kSymbols[] = {LIST(ZEBLIX_LAZY_SYMBOL)};          \
+  LazyLibrary library(soname, kSymbols);                             \
+  }                                                                  \
+  extern "C" {                                                       \
+  LIST(ZEBLIX_LAZY_FORWARD)                                          \
+  }

@@ -55,26 +55,13 @@
 
 namespace {
 
-struct Functions {
-#define ZEBLIX_POINTER(result, name, parameters, arguments) result(*name) parameters = nullptr;
-  ZEBLIX_LIBARCHIVE(ZEBLIX_POINTER)
-#undef ZEBLIX_POINTER
-} functions;
-
-#define ZEBLIX_SYMBOL(result, name, parameters, arguments) \
-  {#name, reinterpret_cast<void**>(&functions.name)},
-const LazySymbol kSymbols[] = {ZEBLIX_LIBARCHIVE(ZEBLIX_SYMBOL)};
-#undef ZEBLIX_SYMBOL
-
-LazyLibrary library("libarchive.so.13", kSymbols);
+// What a function gives when libarchive cannot be loaded: no reader is made, and nothing else
+// is called.
+template <typename Result>
+Result Unloaded() {
+  return static_cast<Result>(0);
+}
 
 }  // namespace
 
-extern "C" {
-#define ZEBLIX_FORWARD(result, name, parameters, arguments) \
-  result name parameters {                                  \
-    return library.Load() ? functions.name arguments : static_cast<result>(0); \
-  }
-ZEBLIX_LIBARCHIVE(ZEBLIX_FORWARD)
-#undef ZEBLIX_FORWARD
-}
+ZEBLIX_LAZY_LIBRARY("libarchive.so.13", ZEBLIX_LIBARCHIVE)

@@ -33,19 +33,6 @@
 
 namespace {
 
-struct Functions {
-#define ZEBLIX_POINTER(result, name, parameters, arguments) result(*name) parameters = nullptr;
-  ZEBLIX_SQLITE(ZEBLIX_POINTER)
-#undef ZEBLIX_POINTER
-} functions;
-
-#define ZEBLIX_SYMBOL(result, name, parameters, arguments) \
-  {#name, reinterpret_cast<void**>(&functions.name)},
-const LazySymbol kSymbols[] = {ZEBLIX_SQLITE(ZEBLIX_SYMBOL)};
-#undef ZEBLIX_SYMBOL
-
-LazyLibrary library("libsqlite3.so.0", kSymbols);
-
 // What a function of SQLite gives when SQLite cannot be loaded: the open fails, and nothing
 // else is called.
 template <typename Result>
@@ -59,11 +46,4 @@ Result Unloaded() {
 
 }  // namespace
 
-extern "C" {
-#define ZEBLIX_FORWARD(result, name, parameters, arguments) \
-  result name parameters {                                  \
-    return library.Load() ? functions.name arguments : Unloaded<result>(); \
-  }
-ZEBLIX_SQLITE(ZEBLIX_FORWARD)
-#undef ZEBLIX_FORWARD
-}
+ZEBLIX_LAZY_LIBRARY("libsqlite3.so.0", ZEBLIX_SQLITE)
