@@ -66,7 +66,13 @@ void CheckComponent(simdjson::dom::parser& parser, const zeblix::Record& r, cons
       __builtin_trap();
     }
   }
-  const std::string_view purl = component["purl"];
+  std::string_view purl;
+  if (component["purl"].get(purl) != simdjson::SUCCESS) {
+    // A purl needs a name: only a component named by blanks goes without one.
+    const std::string_view name = component["name"];
+    if (name.find_first_not_of(" \t\n\v\f\r") != std::string_view::npos) __builtin_trap();
+    purl = "pkg:generic/";
+  }
   const std::string_view cpe = component["cpe"];
   if (purl.rfind("pkg:generic/", 0) != 0 || cpe.rfind("cpe:2.3:a:", 0) != 0) __builtin_trap();
   for (const char c : purl) {
