@@ -14,9 +14,10 @@ for entry in parser file svrlog library inventory_line archive packing identity 
   max_len=8192 memory=2048
   case $entry in archive|packing) max_len=65536 memory=512 ;; esac
   made=(); [ -d "fuzz/corpus/$entry" ] && made=("fuzz/corpus/$entry")
+  [ -d "fuzz/regressions/$entry" ] && made+=("fuzz/regressions/$entry")
   build/fuzz/fuzz/zeblix_fuzz_$entry -max_total_time="$seconds" -max_len=$max_len \
     -rss_limit_mb=$memory -close_fd_mask=3 -artifact_prefix="$crashes/" -print_final_stats=1 \
-    "$corpus" "build/fuzz/fuzz/seeds/$entry" "${made[@]}" "fuzz/regressions/$entry" \
+    "$corpus" "build/fuzz/fuzz/seeds/$entry" "${made[@]}" \
     >"$log" 2>&1 || status=$?
   grep -E '^stat::number_of_executed_units|DONE|ERROR|SUMMARY' "$log" | sed "s/^/  $entry: /"
   [ "$status" -eq 0 ] || { echo "fuzz target $entry failed; see $log and $crashes" >&2; exit 1; }
