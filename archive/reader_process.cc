@@ -176,6 +176,9 @@ int ForkGate::Alone(const std::function<int()>& fork) {
 ReaderOutcome RunReaderProcess(const ReaderBounds& bounds, const ArchiveEvents& events,
                                const Digests& known, const ReaderWork& work) {
   const ReaderOutcome not_started{ReaderOutcome::End::kNotStarted, 0, {}};
+  // A sanitizer's allocator is not made whole in a fork's copy: a lock another thread held at the
+  // fork stays held there. A sanitized build with more than one thread reads in this process.
+  if (kSanitized && bounds.fork_gate != nullptr) return not_started;
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return not_started;
   void* shared = mmap(nullptr, sizeof(std::atomic<std::uint64_t>), PROT_READ | PROT_WRITE,
