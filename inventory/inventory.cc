@@ -221,7 +221,8 @@ ScanSettings SettingsOf(const Options& options, const LineWriter& writer, bool p
   return {.writer = &writer,
           .host = options.host.empty() ? HostName() : options.host,
           .count_bytes = progress_shown,
-          .read_ahead = read_ahead,
+          // Pages asked for ahead would be in the cache before the scan could note them absent.
+          .read_ahead = options.nice ? nullptr : read_ahead,
           .archives = options.archives,
           .archive_limits = options.archive_limits,
           .hash = options.hash,

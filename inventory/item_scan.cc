@@ -519,9 +519,6 @@ ScannedItem ItemScan::Run(bool probe_wait) {
     return std::move(scanned_);
   }
   const InsideGate inside(settings_.archive_limits.fork_gate);
-  if (probe_wait && fd >= 0 && settings_.read_ahead != nullptr && ReadAhead::ReadWouldWait(fd)) {
-    settings_.read_ahead->NoteWait();
-  }
   // The identity is taken before the first byte is read, and the moment it is taken before it.
   const std::int64_t read_at = settings_.cache != nullptr ? settings_.cache->Now() : 0;
   struct stat status {};
@@ -529,8 +526,12 @@ ScannedItem ItemScan::Run(bool probe_wait) {
     file_id_ = LinePlace::FileId{static_cast<unsigned long long>(status.st_dev),
                                  static_cast<unsigned long long>(status.st_ino)};
   }
+  // What was cached is noted before the probe below: a probe that misses starts the kernel reading.
   std::optional<CacheKeeper> keeper;
   if (settings_.nice && fd >= 0) keeper.emplace(fd, status);
+  if (probe_wait && fd >= 0 && settings_.read_ahead != nullptr && ReadAhead::ReadWouldWait(fd)) {
+    settings_.read_ahead->NoteWait();
+  }
   Scan(fd, status, /*known=*/true);
   if (read_again_ && lseek(fd, 0, SEEK_SET) == 0) {
     Reset();

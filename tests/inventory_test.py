@@ -398,9 +398,9 @@ class NightlyJob(TreeCase):
         feeder = os.path.join(self.root, "feed.sh")
         with open(feeder, "w", encoding="utf-8") as out:
             out.write("".join(f"echo {shlex.quote(n)}; sleep 0.05\n" for n in names))
+        pipeline = f"sh {shlex.quote(feeder)} | {shlex.quote(INVENTORY)} -j 2 --files-from -"
         typescript = subprocess.run(
-            ["script", "-qec", f"sh {shlex.quote(feeder)} | {shlex.quote(INVENTORY)} -j 2 --files-from -",
-             "/dev/null"],
+            ["script", "-qec", pipeline, "/dev/null"],
             capture_output=True, check=False).stdout
         self.assertIn(b"files/s", typescript)  # the live line was drawn
         starts = [b'{"path"', b"zeblix-inventory: /missing"]

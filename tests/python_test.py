@@ -26,6 +26,11 @@ import unittest
 
 sys.path.insert(0, os.environ["ZEBLIX_PYTHON_DIR"])
 import zeblix  # noqa: E402
+
+# A sanitizer's runtime, preloaded into this Python for a sanitized build, is given back only to the
+# Pythons that load the module: the packagers and image tools the fixtures run stall under it.
+PRELOADED = {"LD_PRELOAD": os.environ.pop("LD_PRELOAD")} if "LD_PRELOAD" in os.environ else {}
+LOADING_PYTHON = dict(os.environ, **PRELOADED)
 from version_blocks import FOREIGN, block, old_record  # noqa: E402
 
 GENERATED = {
@@ -197,7 +202,8 @@ class Module(unittest.TestCase):
         for python in {sys.executable, shutil.which("python3"), "/usr/bin/python3"} - {None}:
             with self.subTest(python=python):
                 shown = subprocess.run([python, "-c", "import zeblix; print(zeblix.__version__)"],
-                                       env=dict(os.environ, PYTHONPATH=os.environ["ZEBLIX_PYTHON_DIR"]),
+                                       env=dict(LOADING_PYTHON,
+                                                PYTHONPATH=os.environ["ZEBLIX_PYTHON_DIR"]),
                                        capture_output=True, check=True)
                 self.assertEqual(shown.stdout, os.environ["ZEBLIX_VERSION"].encode() + b"\n")
 
@@ -226,7 +232,7 @@ class Interrupted(unittest.TestCase):
                           f"try:\n    {call}\nexcept KeyboardInterrupt:\n    print('stopped')\n")
                 feeder = subprocess.Popen(["yes"], stdout=subprocess.PIPE)
                 child = subprocess.Popen([sys.executable, "-c", script], stdin=feeder.stdout,
-                                         stdout=subprocess.PIPE)
+                                         stdout=subprocess.PIPE, env=LOADING_PYTHON)
                 self.assertEqual(child.stdout.readline(), b"started\n")
                 time.sleep(0.3)
                 sent = time.monotonic()
@@ -329,7 +335,8 @@ class Packaging(unittest.TestCase):
                 self.assertIn("wrong.py:3: error", refused)
         installed = subprocess.run([os.path.join(venv, "bin", "python"), "-c",
                                     "import zeblix; print(zeblix.__file__)"],
-                                   capture_output=True, check=True).stdout.decode()
+                                   env=LOADING_PYTHON, capture_output=True,
+                                   check=True).stdout.decode()
         self.assertTrue(installed.startswith(venv), installed)
 
 
