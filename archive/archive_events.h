@@ -26,9 +26,9 @@ class ForkGate {
   // Into scanning here; waits while a fork waits.
   void Enter();
   void Leave();
-  // Forks alone: the calling thread, inside, leaves; `fork` runs once no thread is inside.
+  // Forks alone: the calling thread, inside, leaves; `make_copy` runs once no thread is inside.
   // The caller enters again when it scans here again.
-  int Alone(const std::function<int()>& fork);
+  int Alone(const std::function<int()>& make_copy);
 
  private:
   std::mutex mutex_;

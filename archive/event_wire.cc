@@ -13,7 +13,9 @@
 
 namespace {
 
-enum Kind : std::uint8_t { kRecord = 1, kError, kScanned, kHolder, kEntry, kDigest, kEnd, kKnown, kLayerDigest };
+enum Kind : std::uint8_t {
+  kRecord = 1, kError, kScanned, kHolder, kEntry, kDigest, kEnd, kKnown, kLayerDigest
+};
 constexpr std::size_t kFlushAt = 64 * 1024;
 constexpr std::int64_t kFlushEveryMs = 100;
 constexpr std::size_t kFrameHead = 5;  // a 32-bit size, then the kind
@@ -315,11 +317,10 @@ bool EventReader::Take(std::span<const std::uint8_t> bytes) {
 
 bool EventReader::Tell(std::uint8_t kind, std::span<const std::uint8_t> bytes) {
   WireFields in(bytes);
-  const auto digests = [&] { return DigestSlots(in); };
   switch (kind) {
     case kRecord: {
       const MemberPath member = in.Texts();
-      const Digests slots = digests();
+      const Digests slots = DigestSlots(in);
       const zeblix::Record record = GetRecord(in);
       if (in.ok()) events_.on_record(member, slots, record);
       break;
@@ -333,12 +334,12 @@ bool EventReader::Tell(std::uint8_t kind, std::span<const std::uint8_t> bytes) {
     }
     case kScanned: {
       const MemberPath member = in.Texts();
-      const Digests slots = digests();
+      const Digests slots = DigestSlots(in);
       if (in.ok()) events_.on_scanned(member, slots);
       break;
     }
     case kHolder: {
-      const Digests slots = digests();
+      const Digests slots = DigestSlots(in);
       const Holder holder = GetHolder(in);
       if (in.ok() && events_.on_holder) events_.on_holder(holder, slots);
       break;
@@ -379,7 +380,9 @@ void PutDigestValues(std::string& out, const Digests& digests) {
 
 Digests GetDigestValues(WireFields& in) {
   Digests digests;
-  for (std::string& value : in.Texts()) digests.push_back(std::make_shared<std::string>(std::move(value)));
+  for (std::string& value : in.Texts()) {
+    digests.push_back(std::make_shared<std::string>(std::move(value)));
+  }
   return digests;
 }
 
@@ -497,9 +500,9 @@ std::string EventLog::Bytes(const MemberPath& root) const {
   return bytes;
 }
 
-bool EventLog::Read(std::span<const std::uint8_t> bytes) {
+bool EventLog::Read(std::string_view bytes) {
   std::vector<Event> events;
-  WireFields frames(bytes);
+  WireFields frames({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
   for (std::string frame = frames.Text(); !frame.empty(); frame = frames.Text()) {
     WireFields in({reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size()});
     Event event{static_cast<Kind>(in.Get<std::uint8_t>()), in.Texts(), {}};

@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/archive_events.h"
@@ -80,7 +81,7 @@ class EventLog {
   std::string Bytes(const MemberPath& root = {}) const;
   // Takes the events `bytes` hold, in place of any kept; false, keeping none, when they do not
   // read whole.
-  bool Read(std::span<const std::uint8_t> bytes);
+  bool Read(std::string_view bytes);
   // Tells the events kept to `events`, each under `root`; `root_digests` are those of `root`
   // itself (the file's, then one for each name), which stand before the kept ones.
   void Tell(const ArchiveEvents& events, const MemberPath& root = {},

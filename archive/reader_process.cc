@@ -161,13 +161,13 @@ void ForkGate::Leave() {
   changed_.notify_all();
 }
 
-int ForkGate::Alone(const std::function<int()>& fork) {
+int ForkGate::Alone(const std::function<int()>& make_copy) {
   std::unique_lock lock(mutex_);
   --inside_;
   ++forks_waiting_;
   changed_.wait(lock, [&] { return inside_ == 0; });
   // Forks wait for one another under the lock; threads coming in wait for them all.
-  const int pid = fork();
+  const int pid = make_copy();
   --forks_waiting_;
   changed_.notify_all();
   return pid;

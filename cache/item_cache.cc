@@ -55,6 +55,10 @@ std::int64_t IdentitySum(const FileIdentity& id, std::string_view events) {
   return Sum(events, static_cast<std::uint64_t>(Sum(bytes)));
 }
 
+std::int64_t LayerSum(std::string_view digest, std::string_view events) {
+  return Sum(events, static_cast<std::uint64_t>(Sum(digest)));
+}
+
 class Statement {
  public:
   Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr); }
@@ -80,17 +84,16 @@ class Statement {
   std::int64_t Int(int column) const { return sqlite3_column_int64(statement_, column); }
   std::string Bytes(int column) const {
     const auto* data = static_cast<const char*>(sqlite3_column_blob(statement_, column));
-    return data == nullptr ? std::string()
-                           : std::string(data, static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)));
+    const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement_, column));
+    return data == nullptr ? std::string() : std::string(data, size);
   }
 
  private:
   sqlite3_stmt* statement_ = nullptr;
 };
 
-bool Exec(sqlite3* db, const char* sql) {
-  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-}
+// SQLITE_OK, or what went wrong.
+int Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
 
 std::int64_t Pragma(sqlite3* db, const char* sql) {
   Statement statement(db, sql);
@@ -259,7 +262,7 @@ bool ItemCache::LayOut(std::string& why) {
                                       "; PRAGMA journal_mode=WAL;"
                                       " PRAGMA synchronous=NORMAL; PRAGMA user_version=" +
                                       std::to_string(kSchema) + ";" + kTables;
-  if (!Exec(db_, setup.c_str())) why = "damaged";
+  if (Exec(db_, setup.c_str()) != SQLITE_OK) why = "damaged";
   return why.empty();
 }
 
@@ -317,7 +320,7 @@ ItemCache::Reader* ItemCache::Borrow() {
   Reader* reader = idle_.back();
   idle_.pop_back();
   if (!reader->reading) {
-    reader->reading = sqlite3_exec(reader->connection.db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+    reader->reading = Exec(reader->connection.db, "BEGIN") == SQLITE_OK;
   }
   return reader;
 }
@@ -358,18 +361,19 @@ std::optional<std::string> ItemCache::Lookup(const FileIdentity& id, std::string
     Check(status);
   }
   Return(reader);
-  if (events && used < week_) {
-    std::lock_guard lock(mutex_);
-    pending_.push_back({false, id, std::string(name), {}, true});
-  }
+  if (events && used < week_) Queue({false, id, std::string(name), {}, true});
   return events;
 }
 
 void ItemCache::Store(const FileIdentity& id, std::string_view name, std::string events,
                       std::int64_t read_at) {
   if (std::max(id.mtime_ns, id.ctime_ns) + kRacyNs >= read_at) return;
+  Queue({false, id, std::string(name), std::move(events)});
+}
+
+void ItemCache::Queue(Pending entry) {
   std::lock_guard lock(mutex_);
-  pending_.push_back({false, id, std::string(name), std::move(events)});
+  pending_.push_back(std::move(entry));
   if (pending_.size() >= kBatch) Flush();
 }
 
@@ -389,26 +393,24 @@ std::optional<std::string> ItemCache::Layer(std::string_view digest) {
   std::int64_t used = 0;
   if (status == SQLITE_ROW) {
     events = find.Bytes(0);
-    if (Sum(*events, static_cast<std::uint64_t>(Sum(digest))) != find.Int(1)) events.reset();
+    if (LayerSum(digest, *events) != find.Int(1)) events.reset();
     used = find.Int(2);
   } else {
     Check(status);
   }
   Return(reader);
-  if (events && used < week_) {
-    std::lock_guard lock(mutex_);
-    pending_.push_back({true, {}, std::string(digest), {}, true});
-  }
+  if (events && used < week_) Queue({true, {}, std::string(digest), {}, true});
   return events;
 }
 
 void ItemCache::StoreLayer(std::string digest, std::string events) {
-  std::lock_guard lock(mutex_);
-  auto layers = std::make_shared<std::set<std::string, std::less<>>>(*layers_);
-  layers->insert(digest);
-  layers_ = std::move(layers);
-  pending_.push_back({true, {}, std::move(digest), std::move(events)});
-  if (pending_.size() >= kBatch) Flush();
+  {
+    std::lock_guard lock(mutex_);
+    auto layers = std::make_shared<std::set<std::string, std::less<>>>(*layers_);
+    layers->insert(digest);
+    layers_ = std::move(layers);
+  }
+  Queue({true, {}, std::move(digest), std::move(events)});
 }
 
 namespace {
@@ -424,7 +426,7 @@ Statement& Bind(Statement& statement, const ItemCache::Pending& entry, std::int6
     statement.Bind(at++, entry.name);
     if (entry.touch_only) return statement;
     return statement.Bind(at, entry.events)
-        .Bind(at + 1, Sum(entry.events, static_cast<std::uint64_t>(Sum(entry.name))))
+        .Bind(at + 1, LayerSum(entry.name, entry.events))
         .Bind(at + 2, week);
   }
   const FileIdentity& id = entry.identity;
@@ -447,16 +449,15 @@ Statement& Bind(Statement& statement, const ItemCache::Pending& entry, std::int6
 void ItemCache::Flush() {
   std::vector<Pending> batch = std::move(pending_);
   pending_.clear();
-  if (broken_ || batch.empty() || !Check(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr))) {
-    return;
-  }
+  if (broken_ || batch.empty() || !Check(Exec(db_, "BEGIN IMMEDIATE"))) return;
   Statement file(db_,
                  "INSERT OR REPLACE INTO files(setting, device, inode, name, size, mtime, ctime,"
                  " events, sum, used) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   Statement layer(db_,
                   "INSERT OR REPLACE INTO layers(setting, digest, events, sum, used)"
                   " VALUES(?, ?, ?, ?, ?)");
-  Statement touch_file(db_, "UPDATE files SET used=? WHERE setting=? AND device=? AND inode=? AND name=?");
+  Statement touch_file(
+      db_, "UPDATE files SET used=? WHERE setting=? AND device=? AND inode=? AND name=?");
   Statement touch_layer(db_, "UPDATE layers SET used=? WHERE setting=? AND digest=?");
   bool written = true;
   for (const Pending& entry : batch) {
@@ -465,8 +466,8 @@ void ItemCache::Flush() {
     statement.Reset();
     written = written && Check(Bind(statement, entry, setting_, week_).Step());
   }
-  written = written && Check(sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr));
-  if (!written) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  written = written && Check(Exec(db_, "COMMIT"));
+  if (!written) Exec(db_, "ROLLBACK");
   wrote_ = wrote_ || written;
 }
 
@@ -489,18 +490,18 @@ std::string ItemCache::Finish() {
 // Drops the entries not used for weeks, then, past the bound, the least used.
 void ItemCache::Forget() {
   const std::string stale = std::to_string(week_ - kKeptWeeks);
-  Check(sqlite3_exec(db_, ("DELETE FROM files WHERE used < " + stale).c_str(), nullptr, nullptr, nullptr));
-  Check(sqlite3_exec(db_, ("DELETE FROM layers WHERE used < " + stale).c_str(), nullptr, nullptr, nullptr));
+  Check(Exec(db_, ("DELETE FROM files WHERE used < " + stale).c_str()));
+  Check(Exec(db_, ("DELETE FROM layers WHERE used < " + stale).c_str()));
   const std::int64_t page = Pragma(db_, "PRAGMA page_size");
   for (int round = 0; round < 8; ++round) {
-    const std::int64_t used = Pragma(db_, "PRAGMA page_count") - Pragma(db_, "PRAGMA freelist_count");
+    const std::int64_t used =
+        Pragma(db_, "PRAGMA page_count") - Pragma(db_, "PRAGMA freelist_count");
     if (page <= 0 || used * page <= static_cast<std::int64_t>(options_.max_bytes)) break;
-    Check(sqlite3_exec(db_,
-                       "DELETE FROM files WHERE id IN (SELECT id FROM files ORDER BY used, id"
-                       " LIMIT (SELECT count(*) / 4 + 1 FROM files));"
-                       "DELETE FROM layers WHERE id IN (SELECT id FROM layers ORDER BY used, id"
-                       " LIMIT (SELECT count(*) / 4 + 1 FROM layers));",
-                       nullptr, nullptr, nullptr));
+    Check(Exec(db_,
+               "DELETE FROM files WHERE id IN (SELECT id FROM files ORDER BY used, id"
+               " LIMIT (SELECT count(*) / 4 + 1 FROM files));"
+               "DELETE FROM layers WHERE id IN (SELECT id FROM layers ORDER BY used, id"
+               " LIMIT (SELECT count(*) / 4 + 1 FROM layers));"));
   }
   Exec(db_, "PRAGMA incremental_vacuum");
 }
@@ -513,7 +514,8 @@ std::string EngineBuild() {
         for (int i = 0; i < info->dlpi_phnum; ++i) {
           const ElfW(Phdr)& segment = info->dlpi_phdr[i];
           const ElfW(Addr) start = info->dlpi_addr + segment.p_vaddr;
-          if (segment.p_type != PT_LOAD || here < start || here >= start + segment.p_memsz) continue;
+          const bool holds_this = here >= start && here < start + segment.p_memsz;
+          if (segment.p_type != PT_LOAD || !holds_this) continue;
           *static_cast<std::string*>(out) = BuildIdOf(info);
           return 1;
         }

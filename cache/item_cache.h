@@ -91,6 +91,8 @@ class ItemCache {
   bool Prepare(std::string& warning);
   bool LayOut(std::string& why);
   bool FindSetting();
+  // Keeps a write for the next batch, writing the batch once it is full.
+  void Queue(Pending entry);
   void Flush();
 
   void Forget();

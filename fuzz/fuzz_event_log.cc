@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   EventLog log;
-  if (!log.Read(std::span(data, size))) return 0;
+  if (!log.Read({reinterpret_cast<const char*>(data), size})) return 0;
   ArchiveEvents told{[](const MemberPath&, const Digests&, const zeblix::Record&) {},
                      [](const MemberPath&, int, const std::string&) {},
                      [](const MemberPath&, const Digests&) {},

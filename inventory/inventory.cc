@@ -186,10 +186,6 @@ void WalkAll(const Options& options, int list, TreeWalk& walk, OrderedScan& scan
   }
 }
 
-}  // namespace
-
-namespace {
-
 // What a scan's events depend on besides the file: the engine's build, and the options that
 // change what it tells (not those that only change how lines are written).
 std::string CacheFingerprint(const Options& options) {

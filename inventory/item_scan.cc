@@ -151,6 +151,10 @@ class ItemScan {
   void Known(const MemberPath& member, const Digests& digests, const std::string& digest);
   // Keeps what the file and its layers told, when the file was read whole without an error.
   void Keep(const struct stat& status, std::int64_t read_at);
+  void NoteFileId(const struct stat& status) {
+    file_id_ = LinePlace::FileId{static_cast<unsigned long long>(status.st_dev),
+                                 static_cast<unsigned long long>(status.st_ino)};
+  }
   // Forgets what a scan found, to scan the file again.
   void Reset();
   void WriteLines();
@@ -424,11 +428,8 @@ bool ItemScan::FromCache() {
   const std::optional<std::string> bytes =
       settings_.cache->Lookup(IdentityOf(status), BaseName(path_));
   EventLog kept;
-  if (!bytes || !kept.Read({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()})) {
-    return false;
-  }
-  file_id_ = LinePlace::FileId{static_cast<unsigned long long>(status.st_dev),
-                               static_cast<unsigned long long>(status.st_ino)};
+  if (!bytes || !kept.Read(*bytes)) return false;
+  NoteFileId(status);
   kept.Tell(Events());
   return true;
 }
@@ -437,7 +438,7 @@ void ItemScan::Known(const MemberPath& member, const Digests& digests, const std
   const std::optional<std::string> bytes =
       digest.empty() ? std::nullopt : settings_.cache->Layer(digest);
   EventLog layer;
-  if (!bytes || !layer.Read({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()})) {
+  if (!bytes || !layer.Read(*bytes)) {
     read_again_ = true;
     return;
   }
@@ -459,7 +460,8 @@ void ItemScan::Scan(int fd, const struct stat& status, bool known) {
   if (settings_.cache != nullptr) {
     recording_ = log_.Recording(events);
     events = recording_;
-    if (S_ISREG(status.st_mode)) AddLayerHooks(events);
+    // Layers are known by their SHA-256: without libcrypto each is read as it is.
+    if (S_ISREG(status.st_mode) && settings_.sha256 != nullptr) AddLayerHooks(events);
     if (known) {
       events.knows = [layers = settings_.cache->KnownLayers()](std::string_view digest) {
         return layers->count(digest) > 0;
@@ -485,6 +487,7 @@ void ItemScan::Reset() {
   entries_ = {};
   layers_.clear();
   records_in_content_ = 0;
+  scanned_.totals.cached_layers = 0;
   log_ = {};
   layer_digests_.clear();
   read_again_ = false;
@@ -522,10 +525,7 @@ ScannedItem ItemScan::Run(bool probe_wait) {
   // The identity is taken before the first byte is read, and the moment it is taken before it.
   const std::int64_t read_at = settings_.cache != nullptr ? settings_.cache->Now() : 0;
   struct stat status {};
-  if (fd >= 0 && fstat(fd, &status) == 0) {
-    file_id_ = LinePlace::FileId{static_cast<unsigned long long>(status.st_dev),
-                                 static_cast<unsigned long long>(status.st_ino)};
-  }
+  if (fd >= 0 && fstat(fd, &status) == 0) NoteFileId(status);
   // What was cached is noted before the probe below: a probe that misses starts the kernel reading.
   std::optional<CacheKeeper> keeper;
   if (settings_.nice && fd >= 0) keeper.emplace(fd, status);
@@ -535,7 +535,6 @@ ScannedItem ItemScan::Run(bool probe_wait) {
   Scan(fd, status, /*known=*/true);
   if (read_again_ && lseek(fd, 0, SEEK_SET) == 0) {
     Reset();
-    scanned_.totals.cached_layers = 0;
     Scan(fd, status, /*known=*/false);
   }
   if (settings_.count_bytes && fd >= 0) {

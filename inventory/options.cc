@@ -86,7 +86,7 @@ ParseOutcome Word(const char* text, std::initializer_list<std::pair<const char*,
   return Bad(text, what, problem);
 }
 
-struct OptionSpec {
+struct OptionEntry {
   char short_name;         // 0: only the long name
   const char* long_name;
   const char* value_name;  // nullptr: the option takes no value
@@ -97,7 +97,7 @@ struct OptionSpec {
 };
 
 // In the order --help lists them.
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {'j', "jobs", "N",
      "scan N files at once (default: one per core); the output\n"
      "is the same, in the same order, for every N",
@@ -294,8 +294,8 @@ int CodeOf(std::size_t index) {
 std::vector<option> LongOptions() {
   std::vector<option> list;
   for (std::size_t i = 0; i < std::size(kOptions); ++i) {
-    const OptionSpec& spec = kOptions[i];
-    list.push_back({spec.long_name, spec.value_name != nullptr ? required_argument : no_argument,
+    const OptionEntry& entry = kOptions[i];
+    list.push_back({entry.long_name, entry.value_name != nullptr ? required_argument : no_argument,
                     nullptr, CodeOf(i)});
   }
   list.push_back({nullptr, 0, nullptr, 0});
@@ -305,21 +305,22 @@ std::vector<option> LongOptions() {
 // getopt's short options: a leading ':' so that a missing value is told apart.
 std::string ShortOptions() {
   std::string letters = ":";
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.short_name == 0) continue;
-    letters += spec.short_name;
-    if (spec.value_name != nullptr) letters += ':';
+  for (const OptionEntry& entry : kOptions) {
+    if (entry.short_name == 0) continue;
+    letters += entry.short_name;
+    if (entry.value_name != nullptr) letters += ':';
   }
   return letters;
 }
 
-std::string OptionLines(const OptionSpec& spec) {
-  std::string line = spec.short_name != 0 ? std::string("  -") + spec.short_name + ", " : "      ";
+std::string OptionLines(const OptionEntry& entry) {
+  std::string line =
+      entry.short_name != 0 ? std::string("  -") + entry.short_name + ", " : "      ";
   line += "--";
-  line += spec.long_name;
-  if (spec.value_name != nullptr) (line += '=') += spec.value_name;
+  line += entry.long_name;
+  if (entry.value_name != nullptr) (line += '=') += entry.value_name;
   line += line.size() < kHelpColumn ? std::string(kHelpColumn - line.size(), ' ') : "  ";
-  for (const char* c = spec.help; *c != '\0'; ++c) {
+  for (const char* c = entry.help; *c != '\0'; ++c) {
     line += *c;
     if (*c == '\n') line += std::string(kHelpColumn, ' ');
   }
@@ -340,15 +341,15 @@ ParseOutcome TakeOption(int code, const char* value, Options& options, std::stri
 }
 
 std::string UnknownOption(char** argv) {
-  return "unknown option " + (optopt != 0 ? Quoted(std::string{'-', static_cast<char>(optopt)}.c_str())
-                                          : Quoted(argv[optind - 1]));
+  const std::string letter{'-', static_cast<char>(optopt)};
+  return "unknown option " + (optopt != 0 ? Quoted(letter.c_str()) : Quoted(argv[optind - 1]));
 }
 
 }  // namespace
 
 std::string Usage() {
   std::string usage(kUsageHead);
-  for (const OptionSpec& spec : kOptions) usage += OptionLines(spec);
+  for (const OptionEntry& entry : kOptions) usage += OptionLines(entry);
   return usage += kUsageTail;
 }
 

@@ -71,7 +71,7 @@ TEST(EventLog, KeptEventsAreToldAgainUnderAnyRoot) {
   EXPECT_EQ(first.lines.size(), 5u);
   EventLog read;
   const std::string bytes = log.Bytes();
-  ASSERT_TRUE(read.Read(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())));
+  ASSERT_TRUE(read.Read(bytes));
   Told again;
   read.Tell(again.Events());
   EXPECT_EQ(again.lines, first.lines);
@@ -79,7 +79,7 @@ TEST(EventLog, KeptEventsAreToldAgainUnderAnyRoot) {
   // first.
   const std::string layer = log.Bytes({"image.tar", "layer"});
   EventLog moved;
-  ASSERT_TRUE(moved.Read(std::span(reinterpret_cast<const std::uint8_t*>(layer.data()), layer.size())));
+  ASSERT_TRUE(moved.Read(layer));
   Told elsewhere;
   moved.Tell(elsewhere.Events(), {"b.tar", "blob"}, Slots({"F", "B", "L"}));
   EXPECT_EQ(elsewhere.lines,
@@ -95,8 +95,7 @@ TEST(EventLog, BytesCutShortOrFollowedReadAsNothing) {
   for (const std::string& damaged : {bytes.substr(0, bytes.size() - 1), bytes + "x",
                                      bytes.substr(0, bytes.size() / 2), std::string("\xff\xff")}) {
     EventLog read;
-    EXPECT_FALSE(read.Read(std::span(reinterpret_cast<const std::uint8_t*>(damaged.data()),
-                                     damaged.size())));
+    EXPECT_FALSE(read.Read(damaged));
   }
   EventLog errors;
   errors.Recording(told.Events()).on_error({"a", "b"}, 5, "bad");
