@@ -262,13 +262,28 @@ class Clock(CacheCase):
         self.write("p.so", product("p"))
         sh("tar -czf a.tar.gz p.so", self.tree)
         runs = [["--hash", "sha256"], [], ["--no-archives"], ["--archive-depth", "1"],
-                ["--archive-max-bytes", "1M"], ["--empty"], ["--format", "csv"]]
+                ["--archive-max-bytes", "1M"]]
         for args in runs:
             self.assertSameAsWithout([*args, self.tree])
         for args in runs:  # the second time, each from its own entries
             with self.subTest(args=args):
                 stderr = self.assertSameAsWithout([*args, self.tree])
                 self.assertEqual(from_cache(stderr)[0], 2)
+        # Options that only change how lines are written take the entries a plain run kept.
+        for args in (["--empty"], ["--format", "csv"],
+                     ["--image-layers", "all"], ["--host", "elsewhere"]):
+            with self.subTest(args=args):
+                stderr = self.assertSameAsWithout([*args, self.tree])
+                self.assertEqual(from_cache(stderr)[0], 2)
+
+    def test_a_file_whose_scan_told_an_error_is_read_each_time(self):
+        self.write("p.so", product("p"))
+        sh("tar -czf whole.tar.gz p.so", self.tree)
+        packed = read(os.path.join(self.tree, "whole.tar.gz"))
+        self.write("cut.tar.gz", packed[:len(packed) // 2])
+        self.assertSameAsWithout([self.tree])
+        stderr = self.assertSameAsWithout([self.tree])
+        self.assertEqual(from_cache(stderr)[0], 2)  # p.so and whole.tar.gz, never cut.tar.gz
 
 
 class Safety(CacheCase):
@@ -332,6 +347,11 @@ class Safety(CacheCase):
         os.symlink(target, os.path.join(self.root, "link.db"))
         cases = {os.path.join(shared, "c.db"): "may be written by others",
                  os.path.join(self.root, "link.db"): "symbolic link"}
+        if os.geteuid() == 0:  # only root can give a file to another user
+            theirs = os.path.join(self.root, "theirs.db")
+            shutil.copy(self.cache, theirs)
+            os.chown(theirs, 65534, 65534)
+            cases[theirs] = "belongs to another user"
         for path, reason in cases.items():
             with self.subTest(reason=reason):
                 stderr = self.assertSameAsWithout([self.tree], cache=path)

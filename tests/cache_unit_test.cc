@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -142,6 +143,29 @@ TEST_F(Cache, KeepsWhatSettledAndGivesItBackForTheSameIdentityOnly) {
   for (const FileIdentity& other : changed) EXPECT_EQ(cache->Lookup(other, "a.so"), std::nullopt);
   EXPECT_EQ(cache->Lookup(id, "b.so"), std::nullopt);
   EXPECT_EQ(cache->Lookup({1, 3, 3, 10 * kSecond, 99 * kSecond}, "racy.so"), std::nullopt);
+}
+
+TEST_F(Cache, EntriesUnusedForFourWeeksAreDroppedByARunThatWrites) {
+  constexpr std::int64_t kWeek = 7 * 24 * 3600 * kSecond;
+  const std::int64_t start = 1000 * kWeek;
+  const FileIdentity used{1, 1, 1, 0, 0}, unused{1, 2, 1, 0, 0};
+  const auto run = [&](std::int64_t now, const std::optional<FileIdentity>& looked_up) {
+    auto cache = Open(now);
+    if (looked_up) cache->Lookup(*looked_up, "f");
+    cache->Store({9, static_cast<std::uint64_t>(now / kWeek), 1, 0, 0}, "new", "x", now);
+    cache->Finish();
+  };
+  {
+    auto cache = Open(start);
+    cache->Store(used, "f", "kept", start);
+    cache->Store(unused, "f", "kept", start);
+    cache->Finish();
+  }
+  run(start + 3 * kWeek, used);  // a use moves its week on
+  run(start + 5 * kWeek, std::nullopt);
+  auto cache = Open(start + 5 * kWeek);
+  EXPECT_EQ(cache->Lookup(used, "f"), "kept");
+  EXPECT_EQ(cache->Lookup(unused, "f"), std::nullopt);
 }
 
 TEST_F(Cache, LayersAreKnownByDigestAndTheBoundHolds) {
